@@ -4,7 +4,7 @@
 
 void* PS_MemHandler::Allocate(std::size_t size) {
   void* block = std::malloc(size == 0 ? 1 : size);
-  if (block == nullptr) throw std::bad_alloc();
+  if (block == nullptr) throw fx::OutOfMemory();
   return block;
 }
 
@@ -12,10 +12,21 @@ void PS_MemHandler::Free(void* block) { std::free(block); }
 
 namespace fx {
 
-MemoryHandler& Memory() {
-  // Never destroyed: instances released at unload still free through it.
+namespace {
+// Never destroyed: instances released at unload still free through it.
+MemoryHandler* DefaultHandler() {
   static MemoryHandler* handler = new PS_MemHandler();
-  return *handler;
+  return handler;
+}
+MemoryHandler* g_installed = nullptr;
+}  // namespace
+
+MemoryHandler& Memory() { return g_installed ? *g_installed : *DefaultHandler(); }
+
+MemoryHandler* InstallMemoryHandler(MemoryHandler* handler) {
+  MemoryHandler* previous = g_installed ? g_installed : DefaultHandler();
+  g_installed = handler;
+  return previous;
 }
 
 }  // namespace fx

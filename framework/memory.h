@@ -8,10 +8,16 @@
 
 namespace fx {
 
+// The allocation failure the handler raises.
+class OutOfMemory : public std::bad_alloc {
+ public:
+  const char* what() const noexcept override { return "bad allocation"; }
+};
+
 class MemoryHandler {
  public:
   virtual ~MemoryHandler() = default;
-  // Never returns null; raises std::bad_alloc ("bad allocation") when the
+  // Never returns null; raises OutOfMemory ("bad allocation") when the
   // heap cannot supply the block.
   virtual void* Allocate(std::size_t size) = 0;
   // A null pointer is ignored.
@@ -20,6 +26,10 @@ class MemoryHandler {
 
 // The module-wide handler, made on first use and kept until unload.
 MemoryHandler& Memory();
+
+// Routes allocations through another handler (null restores the default);
+// returns the previous one. For tests that starve the module of memory.
+MemoryHandler* InstallMemoryHandler(MemoryHandler* handler);
 
 inline void* Allocate(std::size_t size) { return Memory().Allocate(size); }
 inline void Free(void* block) { Memory().Free(block); }

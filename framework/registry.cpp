@@ -34,11 +34,4 @@ void EffectRegistry::ReleaseAll() {
   instances_.clear();
 }
 
-EffectRegistry& Registry() {
-  static EffectRegistry registry;
-  static const bool filled = (RegisterEffects(registry), true);
-  (void)filled;
-  return registry;
-}
-
 }  // namespace fx

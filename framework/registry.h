@@ -48,7 +48,8 @@ class EffectRegistry {
   std::vector<Made> instances_;
 };
 
-// The module's registry, filled by RegisterEffects on first use.
+// The module's registry, filled by RegisterEffects on first use (defined by
+// the module frame).
 EffectRegistry& Registry();
 
 // The module's explicit list of effect types, in catalogue order. Each module

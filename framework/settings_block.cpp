@@ -5,6 +5,8 @@
 #include <limits>
 #include <memory>
 
+#include <sys/stat.h>
+
 namespace fx {
 namespace {
 
@@ -146,6 +148,8 @@ bool ReadPreset(EffectInstance& instance, const char* path) {
   std::FILE* f = std::fopen(path, "rb");
   if (f == nullptr) return false;
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(f, &std::fclose);
+  struct stat info {};
+  if (fstat(fileno(f), &info) != 0 || !S_ISREG(info.st_mode)) return false;
   if (std::fseek(f, 0, SEEK_END) != 0) return false;
   const long size = std::ftell(f);
   if (size < 0 || std::fseek(f, 0, SEEK_SET) != 0) return false;

@@ -22,18 +22,24 @@ class RowImage {
   virtual void WriteRow(int32_t row, int32_t byteOffset, int32_t count, const void* in) = 0;
 };
 
+// A reconstruction kernel. parameters is handed to function on every call
+// (the kernels that need constants get them through it, others ignore it).
 struct ResampleFilter {
   const char* name;
   double (*function)(double x, const void* parameters);
   double support;  // half-width in source pixels at scale 1
   double blur;     // stretch factor
   bool windowed;
-  bool cardinal;
-  bool unitRange;
+  bool cardinal;   // 1 at 0 and 0 at the other integers
+  bool unitRange;  // values stay in 0..1
   const void* parameters;
+
+  double operator()(double x) const { return function(x, parameters); }
 };
 
-// The kernel of that name, or null.
+// The kernel of that name, or null. The names: point, box, triangle,
+// quadratic, cubic, catrom, mitchell, gaussian, sinc, bessel, hanning,
+// hamming, blackman, kaiser.
 const ResampleFilter* FindFilter(std::string_view name);
 
 // Inclusive pixel window.
@@ -43,6 +49,12 @@ struct ScaleWindow {
 
 // Maps sourceWindow of source onto destinationWindow of destination, pixel
 // centres to pixel centres, filtering x with xKernel and y with yKernel.
+// Both images have the same channel count (1 to 4) and 1 or 2 bytes per
+// sample; when the depths differ, source samples are converted to the
+// destination's depth as they are read. An empty window does nothing; the
+// windows are clipped to their images. Source rows are read in ascending
+// order, each once, always with the same column span. Throws
+// std::invalid_argument for a pair of images it cannot handle.
 void Scale(RowImage& source, ScaleWindow sourceWindow, RowImage& destination,
            ScaleWindow destinationWindow, const ResampleFilter& xKernel,
            const ResampleFilter& yKernel);

@@ -241,3 +241,11 @@ void EntryPoint(const EntryInfo& entry, int32_t selector, void* paramBlock, intp
 }
 
 }  // namespace ps
+
+fx::EffectRegistry& fx::Registry() {
+  // Filled once, in catalogue order, and released when the module unloads.
+  static EffectRegistry registry;
+  static const bool filled = (RegisterEffects(registry), true);
+  (void)filled;
+  return registry;
+}

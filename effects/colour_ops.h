@@ -1,0 +1,82 @@
+// Colour operations shared by the colour, tone and film effects. Each pixel
+// formula is written once over the sample type S (uint8_t or uint16_t) and
+// works on four-channel rasters (R, G, B, A); alpha is kept.
+#pragma once
+
+#include <cstdint>
+#include <type_traits>
+
+#include "imaging/colour.h"
+#include "imaging/pixel.h"
+#include "imaging/raster.h"
+#include "imaging/rect.h"
+
+namespace fx {
+
+// Overlay of one channel: base is the lower layer, blend the upper. The
+// 8-bit light branch uses 511, not 510.
+template <class S>
+constexpr int32_t OverlayBlend(int32_t base, int32_t blend) {
+  if constexpr (std::is_same_v<S, uint8_t>) {
+    if (base >= 128) return 255 - (511 - 2 * base) * (255 - blend) / 255;
+    return 2 * base * blend / 255;
+  } else {
+    if (base >= 16384) return 32768 + 2 * (base - 32768) * (32768 - blend) / 32768;
+    return 2 * base * blend / 32768;
+  }
+}
+
+// The hue and saturation step of a pixel: hue shifted by hueShift degrees
+// (wrapped once), saturation multiplied by saturationFactor and clamped to
+// 0..1, in single precision. Greys (undefined hue) are left as they are.
+template <class S>
+inline void AdjustHueSaturation(S* pixel, float hueShift, float saturationFactor) {
+  constexpr float kUnit = Depth<S>::kToUnit;
+  Hsv hsv = RgbToHsv(pixel[0] * kUnit, pixel[1] * kUnit, pixel[2] * kUnit);
+  if (hsv.h == kHueUndefined) return;
+  float h = hsv.h + hueShift;
+  if (h < 0) {
+    h += 360.0f;
+  } else if (h > 360.0f) {
+    h -= 360.0f;
+  }
+  float s = saturationFactor * hsv.s;
+  s = s < 0.0f ? 0.0f : (s > 1.0f ? 1.0f : s);
+  const RgbF rgb = HsvToRgb(h, s, hsv.v);
+  constexpr int32_t L = Depth<S>::L;
+  pixel[0] = Depth<S>::Clamp(static_cast<int64_t>(rgb.r * L));
+  pixel[1] = Depth<S>::Clamp(static_cast<int64_t>(rgb.g * L));
+  pixel[2] = Depth<S>::Clamp(static_cast<int64_t>(rgb.b * L));
+}
+
+// In place: blue multiplied by (1 + t), red by (1 - t), single-precision
+// factors. Positive t makes the image bluer. Nothing happens for t = 0.
+void WarmCoolShift(Raster& raster, const Rect& rect, double t);
+
+// In place: hue shift (degrees) and saturation (a fraction, -1..1) through
+// HSV, then a tone table of brightness, contrast and bend (fractions) with
+// per-channel gains: added (gain * i) or, with multiply, multiplying.
+struct ColorCorrection {
+  double hue = 0;
+  double saturation = 0;
+  double brightness = 0;
+  double contrast = 0;
+  double bend = 0;
+  double redGain = 0;
+  double greenGain = 0;
+  double blueGain = 0;
+  bool multiply = false;
+};
+void ColorCorrectOp(Raster& raster, const Rect& rect, const ColorCorrection& c);
+
+// In place: black and white through a filter; the list the effects offer.
+enum class MonoFilterKind : int32_t { Normal, Red, Green, Blue, Yellow, Orange };
+inline constexpr const char* kMonoFilterItems[] = {"Normal", "Red", "Green", "Blue", "Yellow", "Orange"};
+void MonoFilter(Raster& raster, const Rect& rect, MonoFilterKind filter);
+
+// Copies rect of source into the same place of destination (four channels).
+inline void CopyArea(const Raster& source, Raster& destination, const Rect& rect) {
+  destination.CopyRows(source, rect);
+}
+
+}  // namespace fx

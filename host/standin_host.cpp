@@ -1,0 +1,832 @@
+#include "host/standin_host.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <list>
+#include <sstream>
+
+#include "host/module_loader.h"
+
+namespace standin {
+
+// ---------------------------------------------------------------------------
+// State behind the protocol's opaque objects.
+
+struct HandleObject {
+  std::vector<char> bytes;
+  int32_t lockCount = 0;
+};
+
+struct BufferObject {
+  std::vector<char> bytes;
+  bool locked = false;
+};
+
+struct ActionDescriptorObject {
+  std::map<DescriptorKeyID, std::vector<uint8_t>> data;
+};
+
+struct ReadToken {
+  DescriptorValues values;
+  std::size_t next = 0;
+  std::size_t current = SIZE_MAX;
+};
+
+struct WriteToken {
+  DescriptorValues values;
+};
+
+struct PortObject {
+  int32_t channel;
+  bool writable;
+};
+
+struct Host::Impl {
+  Host& host;
+  std::map<HandleObject*, std::unique_ptr<HandleObject>> handles;
+  std::map<BufferObject*, std::unique_ptr<BufferObject>> buffers;
+  std::map<char*, std::vector<char>> suiteBuffers;
+  std::map<ActionDescriptorObject*, std::unique_ptr<ActionDescriptorObject>> actionDescriptors;
+  std::list<ReadToken> readTokens;
+  std::list<WriteToken> writeTokens;
+  struct RegistryEntry {
+    std::map<DescriptorKeyID, std::vector<uint8_t>> data;
+    bool persistent = false;
+  };
+  std::map<std::string, RegistryEntry> registry;
+  int32_t handlesMade = 0;
+
+  // Procs and suites handed to the module.
+  HandleProcs handleProcs{};
+  BufferProcs bufferProcs{};
+  ReadDescriptorProcs readProcs{};
+  WriteDescriptorProcs writeProcs{};
+  PIDescriptorParameters descriptorParameters{};
+  SPBasicSuite basic{};
+  SPPluginsSuite4 plugins{};
+  PSChannelPortsSuite1 ports{};
+  PSBufferSuite1 bufferSuite{};
+  PSDescriptorRegistryProcs registryProcs{};
+  PSActionDescriptorProcs actionProcs{};
+  NativeWindowOps windowOps{};
+  PlatformData platform{};
+  ReadImageDocumentDesc documentDesc{};
+  ReadChannelDesc channels[3]{};
+  PortObject readPorts[3] = {{0, false}, {1, false}, {2, false}};
+  PortObject writePorts[3] = {{0, true}, {1, true}, {2, true}};
+  std::map<std::string, int32_t> acquired;  // suites currently acquired
+
+  // The interleaved path's current input and output areas.
+  std::vector<uint8_t> inBuffer, outBuffer;
+  VRect outArea{};
+
+  explicit Impl(Host& h) : host(h) {}
+  void Commit();
+};
+
+namespace {
+
+Host* g_active = nullptr;
+
+Host::Impl& I() { return Host::Active()->impl(); }
+
+HandleObject* H(Handle h) { return reinterpret_cast<HandleObject*>(h); }
+
+VRect Clip(VRect r, int32_t width, int32_t height) {
+  r.top = std::clamp(r.top, 0, height);
+  r.bottom = std::clamp(r.bottom, r.top, height);
+  r.left = std::clamp(r.left, 0, width);
+  r.right = std::clamp(r.right, r.left, width);
+  return r;
+}
+
+// Samples between depths: 8 -> 16 as the module maps magnitudes, 16 -> 8
+// rounded.
+uint16_t ConvertSample(uint16_t v, int32_t fromDepth, int32_t toDepth) {
+  if (fromDepth == toDepth) return v;
+  if (toDepth == 16) return static_cast<uint16_t>(v * 128.5 + 0.5);
+  return static_cast<uint16_t>((v * 255 + 16384) / 32768);
+}
+
+uint8_t* SampleAddress(const PixelMemoryDesc* desc, int32_t row, int32_t column) {
+  return static_cast<uint8_t*>(desc->data) + (static_cast<int64_t>(row) * desc->rowBits +
+                                              static_cast<int64_t>(column) * desc->colBits + desc->bitOffset) /
+                                                 8;
+}
+
+void StoreSample(const PixelMemoryDesc* desc, int32_t row, int32_t column, uint16_t v) {
+  uint8_t* p = SampleAddress(desc, row, column);
+  if (desc->depth == 16) {
+    std::memcpy(p, &v, 2);
+  } else {
+    *p = static_cast<uint8_t>(v);
+  }
+}
+
+uint16_t LoadSample(const PixelMemoryDesc* desc, int32_t row, int32_t column) {
+  const uint8_t* p = SampleAddress(desc, row, column);
+  if (desc->depth == 16) {
+    uint16_t v;
+    std::memcpy(&v, p, 2);
+    return v;
+  }
+  return *p;
+}
+
+std::vector<uint8_t> EncodeDescriptor(const DescriptorValues& values) {
+  std::vector<uint8_t> out;
+  auto put32 = [&](uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  };
+  for (const auto& [key, typed] : values) {
+    put32(key);
+    put32(typed.first);
+    put32(static_cast<uint32_t>(typed.second.size()));
+    out.insert(out.end(), typed.second.begin(), typed.second.end());
+  }
+  return out;
+}
+
+DescriptorValues DecodeDescriptor(const std::vector<uint8_t>& bytes) {
+  DescriptorValues values;
+  std::size_t at = 0;
+  auto get32 = [&](uint32_t& v) {
+    if (bytes.size() - at < 4) return false;
+    v = 0;
+    for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(bytes[at + i]) << (8 * i);
+    at += 4;
+    return true;
+  };
+  while (at < bytes.size()) {
+    uint32_t key, type, length;
+    if (!get32(key) || !get32(type) || !get32(length) || bytes.size() - at < length) break;
+    values.push_back({key, {type, std::vector<uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                                                        bytes.begin() + static_cast<std::ptrdiff_t>(at + length))}});
+    at += length;
+  }
+  return values;
+}
+
+// --- handle callbacks ------------------------------------------------------
+
+Handle NewHandleProc(int32_t size) {
+  Host::Impl& impl = I();
+  if (size < 0) return nullptr;
+  const int32_t limit = impl.host.Options().handlesBeforeFailure;
+  if (limit >= 0 && impl.handlesMade >= limit) return nullptr;
+  ++impl.handlesMade;
+  auto obj = std::make_unique<HandleObject>();
+  obj->bytes.assign(static_cast<std::size_t>(size), 0);
+  HandleObject* raw = obj.get();
+  impl.handles[raw] = std::move(obj);
+  return reinterpret_cast<Handle>(raw);
+}
+
+void DisposeHandleProc(Handle h) {
+  if (h != nullptr) I().handles.erase(H(h));
+}
+
+int32_t GetSizeProc(Handle h) {
+  auto& handles = I().handles;
+  auto it = handles.find(H(h));
+  return it == handles.end() ? 0 : static_cast<int32_t>(it->second->bytes.size());
+}
+
+OSErr SetSizeProc(Handle h, int32_t size) {
+  auto& handles = I().handles;
+  auto it = handles.find(H(h));
+  if (it == handles.end() || size < 0) return memFullErr;
+  it->second->bytes.resize(static_cast<std::size_t>(size));
+  return noErr;
+}
+
+char* LockHandleProc(Handle h, Boolean) {
+  auto& handles = I().handles;
+  auto it = handles.find(H(h));
+  if (it == handles.end()) return nullptr;
+  ++it->second->lockCount;
+  return it->second->bytes.empty() ? reinterpret_cast<char*>(it->second.get()) : it->second->bytes.data();
+}
+
+void UnlockHandleProc(Handle h) {
+  auto& handles = I().handles;
+  auto it = handles.find(H(h));
+  if (it != handles.end() && it->second->lockCount > 0) --it->second->lockCount;
+}
+
+// --- buffer callbacks ------------------------------------------------------
+
+OSErr AllocateBufferProc(int32_t size, BufferID* id) {
+  if (size < 0 || id == nullptr) return memFullErr;
+  auto obj = std::make_unique<BufferObject>();
+  obj->bytes.assign(static_cast<std::size_t>(size), 0);
+  *id = reinterpret_cast<BufferID>(obj.get());
+  I().buffers[obj.get()] = std::move(obj);
+  ++I().host.bufferProcsBuffersLive;
+  return noErr;
+}
+
+char* LockBufferProc(BufferID id, Boolean) {
+  auto& buffers = I().buffers;
+  auto it = buffers.find(reinterpret_cast<BufferObject*>(id));
+  if (it == buffers.end()) return nullptr;
+  it->second->locked = true;
+  return it->second->bytes.data();
+}
+
+void UnlockBufferProc(BufferID id) {
+  auto& buffers = I().buffers;
+  auto it = buffers.find(reinterpret_cast<BufferObject*>(id));
+  if (it != buffers.end()) it->second->locked = false;
+}
+
+void FreeBufferProc(BufferID id) {
+  if (I().buffers.erase(reinterpret_cast<BufferObject*>(id)) > 0) --I().host.bufferProcsBuffersLive;
+}
+
+int32_t BufferSpaceProc() { return 1 << 30; }
+
+// --- descriptor callbacks --------------------------------------------------
+
+PIReadDescriptor OpenReadDescriptor(PIDescriptorHandle descriptor, const DescriptorKeyID*) {
+  Host::Impl& impl = I();
+  Handle h = reinterpret_cast<Handle>(descriptor);
+  auto it = impl.handles.find(H(h));
+  if (it == impl.handles.end()) return nullptr;
+  impl.readTokens.push_back({});
+  ReadToken& token = impl.readTokens.back();
+  token.values = DecodeDescriptor({it->second->bytes.begin(), it->second->bytes.end()});
+  return reinterpret_cast<PIReadDescriptor>(&token);
+}
+
+ReadToken* FindRead(PIReadDescriptor t) {
+  for (ReadToken& token : I().readTokens)
+    if (reinterpret_cast<PIReadDescriptor>(&token) == t) return &token;
+  return nullptr;
+}
+
+OSErr CloseReadDescriptor(PIReadDescriptor t) {
+  I().readTokens.remove_if([t](ReadToken& token) { return reinterpret_cast<PIReadDescriptor>(&token) == t; });
+  return noErr;
+}
+
+Boolean GetKey(PIReadDescriptor t, DescriptorKeyID* key, DescriptorTypeID* type, int32_t* flags) {
+  ReadToken* token = FindRead(t);
+  if (token == nullptr || token->next >= token->values.size()) return 0;
+  token->current = token->next++;
+  *key = token->values[token->current].first;
+  *type = token->values[token->current].second.first;
+  if (flags) *flags = 0;
+  return 1;
+}
+
+OSErr GetText(PIReadDescriptor t, Handle* text) {
+  ReadToken* token = FindRead(t);
+  if (token == nullptr || token->current >= token->values.size()) return errPlugInHostInsufficient;
+  const auto& typed = token->values[token->current].second;
+  if (typed.first != typeText) return errPlugInHostInsufficient;
+  *text = I().host.NewHandle(typed.second);
+  return *text != nullptr ? noErr : memFullErr;
+}
+
+PIWriteDescriptor OpenWriteDescriptor() {
+  I().writeTokens.push_back({});
+  return reinterpret_cast<PIWriteDescriptor>(&I().writeTokens.back());
+}
+
+WriteToken* FindWrite(PIWriteDescriptor t) {
+  for (WriteToken& token : I().writeTokens)
+    if (reinterpret_cast<PIWriteDescriptor>(&token) == t) return &token;
+  return nullptr;
+}
+
+OSErr CloseWriteDescriptor(PIWriteDescriptor t, PIDescriptorHandle* descriptor) {
+  WriteToken* token = FindWrite(t);
+  if (token == nullptr) return errPlugInHostInsufficient;
+  Handle h = I().host.NewHandle(EncodeDescriptor(token->values));
+  if (descriptor) *descriptor = reinterpret_cast<PIDescriptorHandle>(h);
+  I().writeTokens.remove_if([t](WriteToken& w) { return reinterpret_cast<PIWriteDescriptor>(&w) == t; });
+  return h != nullptr ? noErr : memFullErr;
+}
+
+OSErr PutText(PIWriteDescriptor t, DescriptorKeyID key, Handle text) {
+  WriteToken* token = FindWrite(t);
+  if (token == nullptr) return errPlugInHostInsufficient;
+  std::vector<uint8_t> bytes = I().host.HandleBytes(text);
+  token->values.push_back({key, {typeText, std::move(bytes)}});
+  return noErr;
+}
+
+// --- basic suite and named services ---------------------------------------
+
+SPErr AcquireSuite(const char* name, int32_t version, const void** suite) {
+  Host::Impl& impl = I();
+  *suite = nullptr;
+  const std::string n = name ? name : "";
+  if (impl.host.Options().missingSuites.count(n)) return kSPSuiteNotFoundError;
+  const void* found = nullptr;
+  if (n == kSPPluginsSuite && version == kSPPluginsSuiteVersion) found = &impl.plugins;
+  if (n == kPSChannelPortsSuite && version == kPSChannelPortsSuiteVersion2) found = &impl.ports;
+  if (n == kPSBufferSuite && version == kPSBufferSuiteVersion1 && !impl.host.Options().interleaved)
+    found = &impl.bufferSuite;
+  if (n == kPSDescriptorRegistrySuite && version == kPSDescriptorRegistrySuiteVersion) found = &impl.registryProcs;
+  if (n == kPSActionDescriptorSuite && version == kPSActionDescriptorSuiteVersion) found = &impl.actionProcs;
+  if (found == nullptr) return kSPSuiteNotFoundError;
+  ++impl.acquired[n];
+  *suite = found;
+  return kSPNoError;
+}
+
+SPErr ReleaseSuite(const char* name, int32_t) {
+  auto& acquired = I().acquired;
+  auto it = acquired.find(name ? name : "");
+  if (it == acquired.end() || it->second == 0) return kSPBadParameterError;
+  if (--it->second == 0) acquired.erase(it);
+  return kSPNoError;
+}
+
+SPErr GetPluginFileSpecification(SPPluginRef, SPPlatformFileSpecification* file) {
+  Host& host = *Host::Active();
+  if (host.Options().noPluginsSuiteAnswer) return kSPBadParameterError;
+  std::snprintf(file->path, sizeof file->path, "%s", host.impl().host.Record().plugInRef
+                                                        ? reinterpret_cast<const char*>(host.Record().plugInRef)
+                                                        : "");
+  return kSPNoError;
+}
+
+// Channel ports.
+SPErr ReadPixelsFromLevel(PIChannelPort port, int32_t level, VRect* rect, const PixelMemoryDesc* desc) {
+  Host& host = *Host::Active();
+  auto* p = reinterpret_cast<PortObject*>(port);
+  if (p == nullptr || level != 0 || rect == nullptr || desc == nullptr) return kSPBadParameterError;
+  const Document& doc = host.SourceDoc();
+  const VRect r = Clip(*rect, doc.width, doc.height);
+  for (int32_t y = r.top; y < r.bottom; ++y)
+    for (int32_t x = r.left; x < r.right; ++x)
+      StoreSample(desc, y - rect->top, x - rect->left, ConvertSample(doc.At(x, y, p->channel), doc.depth, desc->depth));
+  host.fullReadPixels += static_cast<int64_t>(r.bottom - r.top) * (r.right - r.left);
+  *rect = r;
+  return kSPNoError;
+}
+
+SPErr WritePixelsToBaseLevel(PIChannelPort port, const VRect* rect, const PixelMemoryDesc* desc) {
+  Host& host = *Host::Active();
+  auto* p = reinterpret_cast<PortObject*>(port);
+  if (p == nullptr || !p->writable || rect == nullptr || desc == nullptr) return kSPBadParameterError;
+  Document& doc = host.Doc();
+  const VRect r = Clip(*rect, doc.width, doc.height);
+  const int32_t full = doc.FullScale();
+  for (int32_t y = r.top; y < r.bottom; ++y)
+    for (int32_t x = r.left; x < r.right; ++x) {
+      const uint16_t v = ConvertSample(LoadSample(desc, y - rect->top, x - rect->left), desc->depth, doc.depth);
+      doc.At(x, y, p->channel) = static_cast<uint16_t>(std::min<int32_t>(v, full));
+    }
+  return kSPNoError;
+}
+
+// Scaled reads average the source pixels each destination pixel covers.
+SPErr ReadScaledPixels(PIChannelPort port, VRect* readRect, const PSScaling* scaling, const PixelMemoryDesc* desc) {
+  Host& host = *Host::Active();
+  auto* p = reinterpret_cast<PortObject*>(port);
+  if (p == nullptr || scaling == nullptr || desc == nullptr) return kSPBadParameterError;
+  const Document& doc = host.SourceDoc();
+  const VRect s = Clip(scaling->sourceRect, doc.width, doc.height);
+  const int32_t sw = s.right - s.left, sh = s.bottom - s.top;
+  const int32_t dw = scaling->destinationRect.right - scaling->destinationRect.left;
+  const int32_t dh = scaling->destinationRect.bottom - scaling->destinationRect.top;
+  if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0) return kSPNoError;
+  for (int32_t dy = 0; dy < dh; ++dy) {
+    const int32_t y0 = s.top + static_cast<int32_t>(static_cast<int64_t>(dy) * sh / dh);
+    const int32_t y1 = std::max(y0 + 1, s.top + static_cast<int32_t>(static_cast<int64_t>(dy + 1) * sh / dh));
+    for (int32_t dx = 0; dx < dw; ++dx) {
+      const int32_t x0 = s.left + static_cast<int32_t>(static_cast<int64_t>(dx) * sw / dw);
+      const int32_t x1 = std::max(x0 + 1, s.left + static_cast<int32_t>(static_cast<int64_t>(dx + 1) * sw / dw));
+      int64_t sum = 0;
+      for (int32_t y = y0; y < y1; ++y)
+        for (int32_t x = x0; x < x1; ++x) sum += doc.At(x, y, p->channel);
+      const int64_t n = static_cast<int64_t>(y1 - y0) * (x1 - x0);
+      const auto v = static_cast<uint16_t>((sum + n / 2) / n);
+      StoreSample(desc, dy, dx, ConvertSample(v, doc.depth, desc->depth));
+    }
+  }
+  host.scaledReadPixels += static_cast<int64_t>(dw) * dh;
+  if (readRect) *readRect = s;
+  return kSPNoError;
+}
+
+char* BufferNew(uint32_t* requestedSize, uint32_t minimumSize) {
+  const uint32_t size = std::max(requestedSize ? *requestedSize : 0u, minimumSize);
+  std::vector<char> bytes;
+  try {
+    bytes.assign(size ? size : 1, 0);
+  } catch (...) {
+    return nullptr;
+  }
+  char* p = bytes.data();
+  I().suiteBuffers[p] = std::move(bytes);
+  ++I().host.bufferSuiteBuffersLive;
+  if (requestedSize) *requestedSize = size;
+  return p;
+}
+
+void BufferDispose(char** buffer) {
+  if (buffer == nullptr || *buffer == nullptr) return;
+  if (I().suiteBuffers.erase(*buffer) > 0) --I().host.bufferSuiteBuffersLive;
+  *buffer = nullptr;
+}
+
+uint32_t BufferGetSize(char* buffer) {
+  auto it = I().suiteBuffers.find(buffer);
+  return it == I().suiteBuffers.end() ? 0 : static_cast<uint32_t>(it->second.size());
+}
+
+uint32_t BufferGetSpace() { return 1u << 30; }
+
+// Descriptor registry and action descriptors.
+ActionDescriptorObject* A(PIActionDescriptor d) {
+  auto& all = I().actionDescriptors;
+  auto it = all.find(reinterpret_cast<ActionDescriptorObject*>(d));
+  return it == all.end() ? nullptr : it->second.get();
+}
+
+SPErr MakeDescriptor(PIActionDescriptor* d) {
+  auto obj = std::make_unique<ActionDescriptorObject>();
+  *d = reinterpret_cast<PIActionDescriptor>(obj.get());
+  I().actionDescriptors[obj.get()] = std::move(obj);
+  return kSPNoError;
+}
+
+SPErr FreeDescriptor(PIActionDescriptor d) {
+  return I().actionDescriptors.erase(reinterpret_cast<ActionDescriptorObject*>(d)) ? kSPNoError : kSPBadParameterError;
+}
+
+SPErr PutData(PIActionDescriptor d, DescriptorKeyID key, int32_t length, const void* value) {
+  ActionDescriptorObject* obj = A(d);
+  if (obj == nullptr || length < 0) return kSPBadParameterError;
+  const auto* bytes = static_cast<const uint8_t*>(value);
+  obj->data[key].assign(bytes, bytes + length);
+  return kSPNoError;
+}
+
+SPErr GetDataLength(PIActionDescriptor d, DescriptorKeyID key, int32_t* length) {
+  ActionDescriptorObject* obj = A(d);
+  if (obj == nullptr || !obj->data.count(key)) return kSPBadParameterError;
+  *length = static_cast<int32_t>(obj->data[key].size());
+  return kSPNoError;
+}
+
+SPErr GetData(PIActionDescriptor d, DescriptorKeyID key, void* value) {
+  ActionDescriptorObject* obj = A(d);
+  if (obj == nullptr || !obj->data.count(key)) return kSPBadParameterError;
+  std::memcpy(value, obj->data[key].data(), obj->data[key].size());
+  return kSPNoError;
+}
+
+SPErr RegistryRegister(const char* key, PIActionDescriptor d, Boolean persistent) {
+  ActionDescriptorObject* obj = A(d);
+  if (obj == nullptr || key == nullptr) return kSPBadParameterError;
+  I().registry[key] = {obj->data, persistent != 0};
+  return kSPNoError;
+}
+
+SPErr RegistryErase(const char* key) {
+  return key && I().registry.erase(key) ? kSPNoError : kSPBadParameterError;
+}
+
+SPErr RegistryGet(const char* key, PIActionDescriptor* d) {
+  *d = nullptr;
+  auto it = I().registry.find(key ? key : "");
+  if (it == I().registry.end()) return kSPNoError;
+  MakeDescriptor(d);
+  A(*d)->data = it->second.data;
+  return kSPNoError;
+}
+
+// Interleaved transfer.
+OSErr AdvanceState() {
+  Host& host = *Host::Active();
+  Host::Impl& impl = host.impl();
+  FilterRecord& r = host.Record();
+  ++host.advanceStateCalls;
+  host.requestedInputRects.push_back(r.inRect);
+  impl.Commit();
+  const Document& doc = host.SourceDoc();
+  const VRect in = Clip(r.inRect, doc.width, doc.height);
+  const int32_t iw = in.right - in.left, ih = in.bottom - in.top;
+  impl.inBuffer.assign(static_cast<std::size_t>(std::max(iw, 0)) * std::max(ih, 0) * 3 + 1, 0);
+  for (int32_t y = 0; y < ih; ++y)
+    for (int32_t x = 0; x < iw; ++x)
+      for (int c = 0; c < 3; ++c)
+        impl.inBuffer[(static_cast<std::size_t>(y) * iw + x) * 3 + c] =
+            static_cast<uint8_t>(ConvertSample(doc.At(in.left + x, in.top + y, c), doc.depth, 8));
+  r.inData = impl.inBuffer.data();
+  r.inRowBytes = iw * 3;
+  host.fullReadPixels += static_cast<int64_t>(iw) * ih;
+  const Document& result = host.Doc();
+  const VRect out = Clip(r.outRect, result.width, result.height);
+  const int32_t ow = out.right - out.left, oh = out.bottom - out.top;
+  impl.outArea = out;
+  impl.outBuffer.assign(static_cast<std::size_t>(std::max(ow, 0)) * std::max(oh, 0) * 3 + 1, 0);
+  for (int32_t y = 0; y < oh; ++y)
+    for (int32_t x = 0; x < ow; ++x)
+      for (int c = 0; c < 3; ++c)
+        impl.outBuffer[(static_cast<std::size_t>(y) * ow + x) * 3 + c] =
+            static_cast<uint8_t>(ConvertSample(result.At(out.left + x, out.top + y, c), result.depth, 8));
+  r.outData = impl.outBuffer.data();
+  r.outRowBytes = ow * 3;
+  return noErr;
+}
+
+Boolean TestAbort() {
+  Host& host = *Host::Active();
+  const int32_t after = host.Options().abortAfterTiles;
+  return after >= 0 && static_cast<int32_t>(host.progress.size()) >= after;
+}
+
+void Progress(int32_t done, int32_t total) {
+  Host& host = *Host::Active();
+  host.progress.push_back({done, total});
+  if (host.onProgress) host.onProgress(done, total);
+}
+
+OSErr DisplayPixels(const PSPixelMap*, const VRect*, int32_t, int32_t, void*) {
+  ++Host::Active()->displayPixelsCalls;
+  return noErr;
+}
+
+// Native window operations, recorded.
+void Record(const std::string& call) { Host::Active()->windowCalls.push_back(call); }
+void SetChildStyle(void*, intptr_t w) { Record("setChildStyle " + std::to_string(w)); }
+void SetParent(void*, intptr_t child, intptr_t parent) {
+  Record("setParent " + std::to_string(child) + " " + std::to_string(parent));
+}
+void EnableWindow(void*, intptr_t w, Boolean on) {
+  Record(std::string(on ? "enable " : "disable ") + std::to_string(w));
+}
+intptr_t GetFocus(void*) {
+  Record("getFocus");
+  return 0;
+}
+void SetFocus(void*, intptr_t w) { Record("setFocus " + std::to_string(w)); }
+void SetActiveWindow(void*, intptr_t w) { Record("setActiveWindow " + std::to_string(w)); }
+void BringWindowToTop(void*, intptr_t w) { Record("bringWindowToTop " + std::to_string(w)); }
+
+}  // namespace
+
+void Host::Impl::Commit() {
+  const int32_t ow = outArea.right - outArea.left, oh = outArea.bottom - outArea.top;
+  if (ow <= 0 || oh <= 0) return;
+  Document& doc = host.Doc();
+  for (int32_t y = 0; y < oh; ++y)
+    for (int32_t x = 0; x < ow; ++x)
+      for (int c = 0; c < 3; ++c)
+        doc.At(outArea.left + x, outArea.top + y, c) =
+            ConvertSample(outBuffer[(static_cast<std::size_t>(y) * ow + x) * 3 + c], 8, doc.depth);
+  outArea = {};
+}
+
+Host* Host::Active() { return g_active; }
+
+Host::Host(HostOptions options) : options_(std::move(options)), impl_(std::make_unique<Impl>(*this)) {
+  g_active = this;
+  Impl& m = *impl_;
+  m.handleProcs = {1, 6, &NewHandleProc, &DisposeHandleProc, &GetSizeProc, &SetSizeProc, &LockHandleProc, &UnlockHandleProc};
+  m.bufferProcs = {1, 5, &AllocateBufferProc, &LockBufferProc, &UnlockBufferProc, &FreeBufferProc, &BufferSpaceProc};
+  m.readProcs = {1, 4, &OpenReadDescriptor, &CloseReadDescriptor, &GetKey, &GetText};
+  m.writeProcs = {1, 3, &OpenWriteDescriptor, &CloseWriteDescriptor, &PutText};
+  m.descriptorParameters = {1, plugInDialogDisplay, plugInDialogOptional, nullptr, &m.writeProcs, &m.readProcs};
+  m.basic = {&AcquireSuite, &ReleaseSuite};
+  m.plugins = {&GetPluginFileSpecification};
+  m.ports = {&ReadPixelsFromLevel, &WritePixelsToBaseLevel, &ReadScaledPixels};
+  m.bufferSuite = {&BufferNew, &BufferDispose, &BufferGetSize, &BufferGetSpace};
+  m.registryProcs = {&RegistryRegister, &RegistryErase, &RegistryGet};
+  m.actionProcs = {&MakeDescriptor, &FreeDescriptor, &PutData, &GetDataLength, &GetData};
+  m.windowOps = {this, &SetChildStyle, &SetParent, &EnableWindow, &GetFocus, &SetFocus, &SetActiveWindow, &BringWindowToTop};
+  m.platform = {Window(), &m.windowOps};
+  for (int c = 0; c < 3; ++c) {
+    ReadChannelDesc& ch = m.channels[c];
+    ch.minVersion = ch.maxVersion = 1;
+    ch.next = c < 2 ? &m.channels[c + 1] : nullptr;
+    ch.port = reinterpret_cast<PIChannelPort>(&m.readPorts[c]);
+    ch.writePort = reinterpret_cast<PIChannelPort>(&m.writePorts[c]);
+    ch.channelType = static_cast<int16_t>(ctRed + c);
+    ch.target = ch.shown = 1;
+    static const char* const kNames[] = {"Red", "Green", "Blue"};
+    ch.name = kNames[c];
+  }
+  m.documentDesc.minVersion = m.documentDesc.maxVersion = 1;
+  m.documentDesc.targetCompositeChannels = &m.channels[0];
+
+  record_.handleProcs = &m.handleProcs;
+  record_.bufferProcs = &m.bufferProcs;
+  record_.advanceState = &AdvanceState;
+  record_.abortProc = &TestAbort;
+  record_.progressProc = &Progress;
+  record_.displayPixels = &DisplayPixels;
+  record_.errorString = &errorString_;
+  record_.documentInfo = &m.documentDesc;
+  record_.platformData = &m.platform;
+  SetDocument(Document::Make(1, 1, 8));
+}
+
+Host::~Host() {
+  if (g_active == this) g_active = nullptr;
+}
+
+void Host::SetDocument(Document doc) {
+  document_ = std::move(doc);
+  source_ = document_;
+  record_.imageSize = {document_.height, document_.width};
+  record_.filterRect = {0, 0, document_.height, document_.width};
+  record_.depth = document_.depth;
+  record_.imageMode = document_.depth == 16 ? plugInModeRGB48 : plugInModeRGBColor;
+  record_.planes = 3;
+  Impl& m = *impl_;
+  m.documentDesc.imageMode = record_.imageMode;
+  m.documentDesc.depth = document_.depth;
+  m.documentDesc.bounds = record_.filterRect;
+  for (ReadChannelDesc& ch : m.channels) {
+    ch.bounds = record_.filterRect;
+    ch.depth = document_.depth;
+  }
+}
+
+void Host::SetFilterRect(const VRect& r) { record_.filterRect = r; }
+
+void Host::PrepareRecord(const std::string& pluginPath) {
+  g_active = this;
+  FilterRecord& r = record_;
+  const HostOptions& o = options_;
+  r.sSPBasic = o.noBasicSuite ? nullptr : &impl_->basic;
+  r.descriptorParameters = o.noDescriptorParameters ? nullptr : &impl_->descriptorParameters;
+  r.hostSig = o.hostSignature;
+  if (o.tileRows > 0) {
+    r.outTileSize = {o.tileRows, r.filterRect.right - r.filterRect.left};
+  } else {
+    r.outTileSize = {0, 0};
+  }
+  r.outTileOrigin = {0, 0};
+  pluginPath_ = o.pluginsSuiteAnswer.empty() ? pluginPath : o.pluginsSuiteAnswer;
+  r.plugInRef = reinterpret_cast<SPPluginRef>(const_cast<char*>(pluginPath_.c_str()));
+}
+
+int16_t Host::Call(const Module& module, const std::string& entry, int32_t selector) {
+  PluginMainProc proc = module.Entry(entry);
+  if (proc == nullptr) return errPlugInHostInsufficient;
+  PrepareRecord(module.Path());
+  if (selector == filterSelectorStart) source_ = document_;
+  int16_t result = 12345;  // the module must write its result
+  proc(selector, &record_, &dataWord_, &result);
+  return result;
+}
+
+int16_t Host::Call(PluginMainProc proc, int32_t selector) {
+  PrepareRecord(pluginPath_);
+  if (selector == filterSelectorStart) source_ = document_;
+  int16_t result = 12345;
+  proc(selector, &record_, &dataWord_, &result);
+  return result;
+}
+
+int16_t Host::CallAbout(const Module& module, const std::string& entry) {
+  g_active = this;
+  PluginMainProc proc = module.Entry(entry);
+  if (proc == nullptr) return errPlugInHostInsufficient;
+  AboutRecord about{&impl_->platform, options_.noBasicSuite ? nullptr : &impl_->basic, nullptr};
+  intptr_t data = 0;
+  int16_t result = 12345;
+  proc(filterSelectorAbout, &about, &data, &result);
+  return result;
+}
+
+std::string Host::ErrorString() const {
+  return std::string(reinterpret_cast<const char*>(errorString_ + 1), errorString_[0]);
+}
+
+Handle Host::NewHandle(const std::vector<uint8_t>& bytes) {
+  auto obj = std::make_unique<HandleObject>();
+  obj->bytes.assign(bytes.begin(), bytes.end());
+  HandleObject* raw = obj.get();
+  impl_->handles[raw] = std::move(obj);
+  return reinterpret_cast<Handle>(raw);
+}
+
+std::vector<uint8_t> Host::HandleBytes(Handle h) const {
+  auto it = impl_->handles.find(H(h));
+  if (it == impl_->handles.end()) return {};
+  return {it->second->bytes.begin(), it->second->bytes.end()};
+}
+
+void Host::DisposeHandle(Handle h) { impl_->handles.erase(H(h)); }
+int32_t Host::LiveHandles() const { return static_cast<int32_t>(impl_->handles.size()); }
+int32_t Host::LockedHandles() const {
+  int32_t n = 0;
+  for (const auto& [p, obj] : impl_->handles) n += obj->lockCount > 0;
+  return n;
+}
+bool Host::IsLiveHandle(Handle h) const { return impl_->handles.count(H(h)) > 0; }
+
+std::optional<std::vector<uint8_t>> Host::ParametersBytes() const {
+  if (record_.parameters == nullptr || !IsLiveHandle(record_.parameters)) return std::nullopt;
+  return HandleBytes(record_.parameters);
+}
+
+std::optional<std::vector<uint8_t>> Host::CallStateBytes() const {
+  Handle h = reinterpret_cast<Handle>(dataWord_);
+  if (h == nullptr || !IsLiveHandle(h)) return std::nullopt;
+  return HandleBytes(h);
+}
+
+void Host::SetScriptingSettings(const std::vector<uint8_t>& block, int16_t playInfo) {
+  PIDescriptorParameters& p = impl_->descriptorParameters;
+  if (p.descriptor != nullptr) DisposeHandle(reinterpret_cast<Handle>(p.descriptor));
+  p.descriptor = reinterpret_cast<PIDescriptorHandle>(NewHandle(EncodeDescriptor({{keyParameters, {typeText, block}}})));
+  p.playInfo = playInfo;
+}
+
+void Host::SetPlayInfo(int16_t playInfo) { impl_->descriptorParameters.playInfo = playInfo; }
+PIDescriptorParameters& Host::DescriptorParams() { return impl_->descriptorParameters; }
+
+std::optional<std::vector<uint8_t>> Host::ScriptingSettings() const {
+  const PIDescriptorParameters& p = impl_->descriptorParameters;
+  if (p.descriptor == nullptr) return std::nullopt;
+  for (const auto& [key, typed] : DecodeDescriptor(HandleBytes(reinterpret_cast<Handle>(p.descriptor))))
+    if (key == keyParameters) return typed.second;
+  return std::nullopt;
+}
+
+std::optional<std::vector<uint8_t>> Host::RegistrySettings(const std::string& key) const {
+  auto it = impl_->registry.find(key);
+  if (it == impl_->registry.end() || !it->second.data.count(keyParameters)) return std::nullopt;
+  return it->second.data.at(keyParameters);
+}
+
+void Host::SetRegistrySettings(const std::string& key, const std::vector<uint8_t>& block) {
+  impl_->registry[key] = {{{keyParameters, block}}, true};
+}
+
+bool Host::IsPersistent(const std::string& key) const {
+  auto it = impl_->registry.find(key);
+  return it != impl_->registry.end() && it->second.persistent;
+}
+
+// The registry file: one line per persistent entry, "key fourcc hexbytes".
+bool Host::LoadRegistry(const std::string& path, std::string& error) {
+  std::ifstream in(path);
+  if (!in) return true;  // no file yet: an empty registry
+  std::string line;
+  int lineNumber = 0;
+  while (std::getline(in, line)) {
+    ++lineNumber;
+    if (line.empty()) continue;
+    std::istringstream fields(line);
+    std::string key, code, hex;
+    if (!(fields >> key >> code >> hex) || code.size() != 8 || hex.size() % 2 != 0) {
+      error = path + ":" + std::to_string(lineNumber) + ": not a registry entry";
+      return false;
+    }
+    std::vector<uint8_t> bytes;
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+      unsigned v = 0;
+      if (std::sscanf(hex.c_str() + i, "%2x", &v) != 1) {
+        error = path + ":" + std::to_string(lineNumber) + ": bad hex data";
+        return false;
+      }
+      bytes.push_back(static_cast<uint8_t>(v));
+    }
+    impl_->registry[key].data[static_cast<DescriptorKeyID>(std::stoul(code, nullptr, 16))] = bytes;
+    impl_->registry[key].persistent = true;
+  }
+  return true;
+}
+
+bool Host::SaveRegistry(const std::string& path, std::string& error) const {
+  std::ofstream out(path, std::ios::trunc);
+  if (!out) {
+    error = "cannot write " + path;
+    return false;
+  }
+  for (const auto& [key, entry] : impl_->registry) {
+    if (!entry.persistent) continue;
+    for (const auto& [code, bytes] : entry.data) {
+      char head[16];
+      std::snprintf(head, sizeof head, "%08x", code);
+      out << key << ' ' << head << ' ';
+      for (uint8_t b : bytes) {
+        char h[3];
+        std::snprintf(h, sizeof h, "%02x", b);
+        out << h;
+      }
+      out << '\n';
+    }
+  }
+  if (!out) {
+    error = "cannot write " + path;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace standin

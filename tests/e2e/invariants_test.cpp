@@ -1,0 +1,113 @@
+// What every registered effect shares, checked for all of them through the
+// real module: the "Original" view returns the source bit for bit, one band
+// equals many narrow bands, both transfer paths agree, and an effect at its
+// defaults renders without failing at both depths.
+#include <set>
+
+#include "framework/registry.h"
+#include "plugin/entry_table.h"
+#include "tests/e2e/e2e_fixture.h"
+
+using namespace e2e;
+using namespace standin;
+
+namespace {
+
+struct EffectCase {
+  std::string entry;  // without "PIMAIN_"
+  std::string registryName;
+  int originalView = -1;  // list index of "Original" in the view list, -1 when none
+  std::vector<std::pair<std::string, std::string>> settings;  // what makes it change the image
+};
+
+// Settings under which an effect visibly changes the sample photographs;
+// empty: its defaults do.
+std::vector<std::pair<std::string, std::string>> ChangingSettings(const std::string& registryName) {
+  if (registryName == "BlackAndWhite") return {{"contrast", "30"}};
+  if (registryName == "BleachBypass") return {{"temperature", "20"}};
+  return {};
+}
+
+// Every effect type the module registers, read from the same registration
+// list the module is built with.
+std::vector<EffectCase> RegisteredEffects() {
+  fx::EffectRegistry& registry = Types();
+  std::vector<EffectCase> cases;
+  for (int i = 0; i < registry.Count(); ++i) {
+    EffectCase c;
+    c.registryName = registry.NameAt(i);
+    for (const ps::EntryInfo& e : ps::kEntryTable)
+      if (c.registryName == e.registryName) c.entry = std::string(e.entryName).substr(7);
+    fx::EffectInstance* instance = registry.Lookup(registry.NameAt(i));
+    const int view = fx::IndexOfKey(*instance, "view");
+    if (view >= 0) {
+      const fx::Parameter& p = instance->parameters[view];
+      if (std::string(p.Item(p.ItemCount() - 1)) == "Original") c.originalView = p.ItemCount() - 1;
+    }
+    c.settings = ChangingSettings(c.registryName);
+    cases.push_back(c);
+  }
+  return cases;
+}
+
+class EveryEffect : public ::testing::TestWithParam<EffectCase> {};
+
+TEST_P(EveryEffect, OriginalViewPassesTheSourceThrough) {
+  const EffectCase& c = GetParam();
+  if (c.originalView < 0) GTEST_SKIP() << "no Original view";
+  for (int32_t depth : {8, 16}) {
+    const Document source = Photo("coffee.png", 90, 70, depth);
+    auto set = c.settings;
+    set.push_back({"view", std::to_string(c.originalView)});
+    const Document out = RenderWith(c.entry, source, set);
+    EXPECT_EQ(out, source) << depth << ": " << FirstDifference(out, source);
+  }
+}
+
+TEST_P(EveryEffect, ChangesTheImage) {
+  const EffectCase& c = GetParam();
+  const Document source = Photo("coffee.png", 90, 70, 8);
+  EXPECT_NE(RenderWith(c.entry, source, c.settings), source);
+}
+
+TEST_P(EveryEffect, OneBandEqualsManyBands) {
+  const EffectCase& c = GetParam();
+  for (int32_t depth : {8, 16}) {
+    const Document source = Photo("coffee.png", 90, 300, depth);
+    HostOptions whole;
+    whole.tileRows = 1000;
+    const Document reference = RenderWith(c.entry, source, c.settings, whole);
+    for (int32_t rows : {0, 1, 7, 50, 256}) {
+      HostOptions banded;
+      banded.tileRows = rows;
+      const Document out = RenderWith(c.entry, source, c.settings, banded);
+      EXPECT_EQ(out, reference) << depth << "-bit, " << rows << " rows: " << FirstDifference(out, reference);
+    }
+  }
+}
+
+TEST_P(EveryEffect, BothTransferPathsAgree) {
+  const EffectCase& c = GetParam();
+  const Document source = Photo("coffee.png", 90, 70, 8);
+  HostOptions interleaved;
+  interleaved.interleaved = true;
+  interleaved.tileRows = 32;
+  const Document ports = RenderWith(c.entry, source, c.settings);
+  const Document fallback = RenderWith(c.entry, source, c.settings, interleaved);
+  EXPECT_EQ(fallback, ports) << FirstDifference(fallback, ports);
+}
+
+std::string Name(const ::testing::TestParamInfo<EffectCase>& info) { return info.param.entry; }
+
+INSTANTIATE_TEST_SUITE_P(Registered, EveryEffect, ::testing::ValuesIn(RegisteredEffects()), Name);
+
+TEST(Registration, FollowsTheCatalogueOrder) {
+  // Registered types are a subsequence of the entry table's first 73 rows.
+  std::size_t next = 0;
+  for (const EffectCase& c : RegisteredEffects()) {
+    while (next < 73 && c.registryName != ps::kEntryTable[next].registryName) ++next;
+    EXPECT_LT(next, 73u) << c.registryName << " out of order";
+  }
+}
+
+}  // namespace
