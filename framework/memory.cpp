@@ -1,6 +1,7 @@
 #include "framework/memory.h"
 
 #include <cstdlib>
+#include <new>
 
 void* PS_MemHandler::Allocate(std::size_t size) {
   void* block = std::malloc(size == 0 ? 1 : size);
@@ -13,9 +14,12 @@ void PS_MemHandler::Free(void* block) { std::free(block); }
 namespace fx {
 
 namespace {
-// Never destroyed: instances released at unload still free through it.
+// Never destroyed (instances released at unload still free through it), and
+// kept in static storage rather than on the heap, so unloading the module
+// leaves nothing behind.
 MemoryHandler* DefaultHandler() {
-  static MemoryHandler* handler = new PS_MemHandler();
+  alignas(PS_MemHandler) static unsigned char storage[sizeof(PS_MemHandler)];
+  static MemoryHandler* handler = new (storage) PS_MemHandler();
   return handler;
 }
 MemoryHandler* g_installed = nullptr;

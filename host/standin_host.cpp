@@ -104,7 +104,7 @@ VRect Clip(VRect r, int32_t width, int32_t height) {
 
 // Samples between depths: 8 -> 16 as the module maps magnitudes, 16 -> 8
 // rounded.
-uint16_t ConvertSample(uint16_t v, int32_t fromDepth, int32_t toDepth) {
+inline uint16_t ConvertSample(uint16_t v, int32_t fromDepth, int32_t toDepth) {
   if (fromDepth == toDepth) return v;
   if (toDepth == 16) return static_cast<uint16_t>(v * 128.5 + 0.5);
   return static_cast<uint16_t>((v * 255 + 16384) / 32768);
@@ -125,15 +125,6 @@ void StoreSample(const PixelMemoryDesc* desc, int32_t row, int32_t column, uint1
   }
 }
 
-uint16_t LoadSample(const PixelMemoryDesc* desc, int32_t row, int32_t column) {
-  const uint8_t* p = SampleAddress(desc, row, column);
-  if (desc->depth == 16) {
-    uint16_t v;
-    std::memcpy(&v, p, 2);
-    return v;
-  }
-  return *p;
-}
 
 std::vector<uint8_t> EncodeDescriptor(const DescriptorValues& values) {
   std::vector<uint8_t> out;
@@ -357,15 +348,46 @@ SPErr GetPluginFileSpecification(SPPluginRef, SPPlatformFileSpecification* file)
 }
 
 // Channel ports.
+// Copies one channel of a document rectangle into pixel memory, or back.
+template <class Sample>
+void CopyOut(const Document& doc, int32_t channel, const VRect& r, const VRect& origin, const PixelMemoryDesc* desc) {
+  const int64_t colBytes = desc->colBits / 8;
+  for (int32_t y = r.top; y < r.bottom; ++y) {
+    const uint16_t* in = &doc.samples[(static_cast<std::size_t>(y) * doc.width + r.left) * 3 + channel];
+    uint8_t* out = SampleAddress(desc, y - origin.top, r.left - origin.left);
+    for (int32_t x = r.left; x < r.right; ++x, in += 3, out += colBytes) {
+      const auto v = static_cast<Sample>(ConvertSample(*in, doc.depth, desc->depth));
+      std::memcpy(out, &v, sizeof v);
+    }
+  }
+}
+
+template <class Sample>
+void CopyIn(Document& doc, int32_t channel, const VRect& r, const VRect& origin, const PixelMemoryDesc* desc) {
+  const int64_t colBytes = desc->colBits / 8;
+  const int32_t full = doc.FullScale();
+  for (int32_t y = r.top; y < r.bottom; ++y) {
+    uint16_t* out = &doc.samples[(static_cast<std::size_t>(y) * doc.width + r.left) * 3 + channel];
+    const uint8_t* in = SampleAddress(desc, y - origin.top, r.left - origin.left);
+    for (int32_t x = r.left; x < r.right; ++x, out += 3, in += colBytes) {
+      Sample v;
+      std::memcpy(&v, in, sizeof v);
+      *out = static_cast<uint16_t>(std::min<int32_t>(ConvertSample(v, desc->depth, doc.depth), full));
+    }
+  }
+}
+
 SPErr ReadPixelsFromLevel(PIChannelPort port, int32_t level, VRect* rect, const PixelMemoryDesc* desc) {
   Host& host = *Host::Active();
   auto* p = reinterpret_cast<PortObject*>(port);
   if (p == nullptr || level != 0 || rect == nullptr || desc == nullptr) return kSPBadParameterError;
   const Document& doc = host.SourceDoc();
   const VRect r = Clip(*rect, doc.width, doc.height);
-  for (int32_t y = r.top; y < r.bottom; ++y)
-    for (int32_t x = r.left; x < r.right; ++x)
-      StoreSample(desc, y - rect->top, x - rect->left, ConvertSample(doc.At(x, y, p->channel), doc.depth, desc->depth));
+  if (desc->depth == 16) {
+    CopyOut<uint16_t>(doc, p->channel, r, *rect, desc);
+  } else {
+    CopyOut<uint8_t>(doc, p->channel, r, *rect, desc);
+  }
   host.fullReadPixels += static_cast<int64_t>(r.bottom - r.top) * (r.right - r.left);
   *rect = r;
   return kSPNoError;
@@ -377,12 +399,11 @@ SPErr WritePixelsToBaseLevel(PIChannelPort port, const VRect* rect, const PixelM
   if (p == nullptr || !p->writable || rect == nullptr || desc == nullptr) return kSPBadParameterError;
   Document& doc = host.Doc();
   const VRect r = Clip(*rect, doc.width, doc.height);
-  const int32_t full = doc.FullScale();
-  for (int32_t y = r.top; y < r.bottom; ++y)
-    for (int32_t x = r.left; x < r.right; ++x) {
-      const uint16_t v = ConvertSample(LoadSample(desc, y - rect->top, x - rect->left), desc->depth, doc.depth);
-      doc.At(x, y, p->channel) = static_cast<uint16_t>(std::min<int32_t>(v, full));
-    }
+  if (desc->depth == 16) {
+    CopyIn<uint16_t>(doc, p->channel, r, *rect, desc);
+  } else {
+    CopyIn<uint8_t>(doc, p->channel, r, *rect, desc);
+  }
   return kSPNoError;
 }
 
