@@ -5,34 +5,34 @@
 
 namespace fx {
 
-void Declare(Parameter& record, const ParamSpec& spec) {
-  record.spec = &spec;
-  record.key = spec.key;
-  record.label = spec.label;
-  record.kind = spec.kind;
+void Declare(Parameter& record, const ParamSpec& declaration) {
+  record.declaration = &declaration;
+  record.key = declaration.key;
+  record.label = declaration.label;
+  record.kind = declaration.kind;
   record.source = nullptr;
   record.fileName.clear();
-  switch (spec.kind) {
+  switch (declaration.kind) {
     case Kind::Range:
-      record.number = spec.defaultValue;
+      record.number = declaration.defaultValue;
       break;
     case Kind::Boolean:
-      record.boolean = spec.defaultBool;
+      record.boolean = declaration.defaultBool;
       break;
     case Kind::List:
-      record.listIndex = spec.defaultIndex;
+      record.listIndex = declaration.defaultIndex;
       break;
     case Kind::Colour:
-      record.colour = spec.defaultColour;
+      record.colour = declaration.defaultColour;
       break;
     case Kind::Point:
-      record.point = spec.defaultPoint;
+      record.point = declaration.defaultPoint;
       break;
     case Kind::GroupStart:
-      SetGroupState(record, spec.defaultBool);
+      SetGroupState(record, declaration.defaultBool);
       break;
     case Kind::ImageFile:
-      SetImageFile(record, spec.defaultFile ? spec.defaultFile : "");
+      SetImageFile(record, declaration.defaultFile ? declaration.defaultFile : "");
       break;
     default:
       break;
@@ -56,10 +56,10 @@ void SetGroupState(Parameter& record, bool on) { SetStateBit(record, kGroupOpen,
 
 void SetRange(Parameter& record, double value) {
   if (std::isnan(value)) {
-    record.number = record.spec ? record.spec->defaultValue : 0.0;
+    record.number = record.declaration ? record.declaration->defaultValue : 0.0;
     return;
   }
-  record.number = record.spec ? std::clamp(value, record.spec->minimum, record.spec->maximum) : value;
+  record.number = record.declaration ? std::clamp(value, record.declaration->minimum, record.declaration->maximum) : value;
 }
 
 void SetBoolean(Parameter& record, bool value) { record.boolean = value; }
@@ -67,7 +67,7 @@ void SetBoolean(Parameter& record, bool value) { record.boolean = value; }
 void SetListIndex(Parameter& record, int32_t index) {
   record.listIndex = index >= 0 && index < record.ItemCount()
                          ? index
-                         : (record.spec ? record.spec->defaultIndex : 0);
+                         : (record.declaration ? record.declaration->defaultIndex : 0);
 }
 
 namespace {
@@ -78,12 +78,12 @@ double Coordinate(double v, double fallback) {
 }  // namespace
 
 void SetColour(Parameter& record, Rgb value) {
-  const Rgb d = record.spec ? record.spec->defaultColour : Rgb{};
+  const Rgb d = record.declaration ? record.declaration->defaultColour : Rgb{};
   record.colour = {Unit(value.r, d.r), Unit(value.g, d.g), Unit(value.b, d.b)};
 }
 
 void SetPoint(Parameter& record, PointD value) {
-  const PointD d = record.spec ? record.spec->defaultPoint : PointD{};
+  const PointD d = record.declaration ? record.declaration->defaultPoint : PointD{};
   record.point = {Coordinate(value.x, d.x), Coordinate(value.y, d.y)};
 }
 
@@ -93,25 +93,25 @@ void SetImageFile(Parameter& record, std::string_view text) {
 }
 
 void ResetToDefault(Parameter& record) {
-  if (record.spec == nullptr) return;
+  if (record.declaration == nullptr) return;
   switch (record.kind) {
     case Kind::Range:
-      record.number = record.spec->defaultValue;
+      record.number = record.declaration->defaultValue;
       break;
     case Kind::Boolean:
-      record.boolean = record.spec->defaultBool;
+      record.boolean = record.declaration->defaultBool;
       break;
     case Kind::List:
-      record.listIndex = record.spec->defaultIndex;
+      record.listIndex = record.declaration->defaultIndex;
       break;
     case Kind::Colour:
-      record.colour = record.spec->defaultColour;
+      record.colour = record.declaration->defaultColour;
       break;
     case Kind::Point:
-      record.point = record.spec->defaultPoint;
+      record.point = record.declaration->defaultPoint;
       break;
     case Kind::ImageFile:
-      SetImageFile(record, record.spec->defaultFile ? record.spec->defaultFile : "");
+      SetImageFile(record, record.declaration->defaultFile ? record.declaration->defaultFile : "");
       break;
     default:
       break;

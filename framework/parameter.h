@@ -245,11 +245,30 @@ constexpr bool SameText(const char* a, const char* b) {
 // Settings records hold keys of at most 83 characters.
 inline constexpr std::size_t kMaxKeyLength = 83;
 
-// Rejects a table whose defaults lie outside their ranges, whose keys repeat
-// or are too long, whose list defaults are not items, or whose groups do not
-// balance (groups never nest).
-constexpr bool ValidTable(std::span<const ParamSpec> table) {
-  int depth = 0;
+// Whether a table may end inside its last group: a few effects' tables open a
+// group that runs to the end of the table without an end row, and their
+// settings blocks (and the presets users saved) hold exactly those records.
+enum class LastGroup { MustClose, MayRunToEnd };
+
+// Rejects a table whose defaults lie outside their ranges, whose list
+// defaults are not items, whose groups do not balance, or whose keys are
+// missing, too long or repeated. Groups may nest; a key may appear twice
+// only in different groups (settings records are matched by position and
+// key, so such a pair still restores correctly).
+constexpr bool ValidTable(std::span<const ParamSpec> table, LastGroup last = LastGroup::MustClose) {
+  constexpr std::size_t kMaxDepth = 16;
+  std::size_t depth = 0;
+  constexpr std::size_t kTopLevel = static_cast<std::size_t>(-1);
+  auto groupOf = [&](std::size_t row) {
+    // The innermost group enclosing row, found by replaying the table.
+    std::size_t stack[kMaxDepth] = {};
+    std::size_t d = 0;
+    for (std::size_t k = 0; k < row; ++k) {
+      if (table[k].kind == Kind::GroupStart && d < kMaxDepth) stack[d++] = k;
+      if (table[k].kind == Kind::GroupEnd && d > 0) --d;
+    }
+    return d == 0 ? kTopLevel : stack[d - 1];
+  };
   for (std::size_t i = 0; i < table.size(); ++i) {
     const ParamSpec& p = table[i];
     if (p.kind == Kind::None) return false;
@@ -272,20 +291,21 @@ constexpr bool ValidTable(std::span<const ParamSpec> table) {
           if (c < 0.0 || c > 1.0) return false;
         break;
       case Kind::GroupStart:
-        if (++depth > 1) return false;
+        if (++depth > kMaxDepth) return false;
         break;
       case Kind::GroupEnd:
-        if (--depth < 0) return false;
+        if (depth == 0) return false;
+        --depth;
         break;
       default:
         break;
     }
     if (p.key != nullptr) {
       for (std::size_t j = 0; j < i; ++j)
-        if (detail::SameText(table[j].key, p.key)) return false;
+        if (detail::SameText(table[j].key, p.key) && groupOf(j) == groupOf(i)) return false;
     }
   }
-  return depth == 0;
+  return depth == 0 || (depth == 1 && last == LastGroup::MayRunToEnd);
 }
 
 // The runtime record of one parameter inside an effect instance.
@@ -295,7 +315,7 @@ struct Parameter {
   Kind kind = Kind::None;
   uint32_t flags = kInitialFlags;
   int32_t index = 0;
-  const ParamSpec* spec = nullptr;  // the table row it was declared from
+  const ParamSpec* declaration = nullptr;  // the table row it was declared from
 
   // Current value, by kind.
   Raster* source = nullptr;  // image input, set by the frame before a render
@@ -308,19 +328,19 @@ struct Parameter {
 
   bool Enabled() const { return (flags & kEnabled) != 0; }
   bool GroupOpen() const { return (flags & kGroupOpen) != 0; }
-  int32_t ItemCount() const { return spec ? static_cast<int32_t>(spec->items.size()) : 0; }
+  int32_t ItemCount() const { return declaration ? static_cast<int32_t>(declaration->items.size()) : 0; }
   const char* Item(int32_t i) const {
-    return spec && i >= 0 && i < ItemCount() ? spec->items[static_cast<std::size_t>(i)] : nullptr;
+    return declaration && i >= 0 && i < ItemCount() ? declaration->items[static_cast<std::size_t>(i)] : nullptr;
   }
-  double Minimum() const { return spec ? spec->minimum : 0; }
-  double Maximum() const { return spec ? spec->maximum : 0; }
+  double Minimum() const { return declaration ? declaration->minimum : 0; }
+  double Maximum() const { return declaration ? declaration->maximum : 0; }
   // The image file name, or null when none.
   const char* ImageFileName() const { return fileName.empty() ? nullptr : fileName.c_str(); }
 };
 
 // Declares a record from its table row: key, label, kind and value with
 // current = default. Flags other than the group state are not touched.
-void Declare(Parameter& record, const ParamSpec& spec);
+void Declare(Parameter& record, const ParamSpec& declaration);
 
 // ORs bits into the record's flags.
 inline void SetFlags(Parameter& record, uint32_t bits) { record.flags |= bits; }

@@ -230,6 +230,10 @@ LinearTables::LinearTables()
     fromLinear8_[i] = TableSample<uint8_t>(b * 255);
     fromLinear16_[i] = TableSample<uint16_t>(b * 32768);
   }
+  // Full scale comes back as full scale: 1.055 - 0.055 falls just short of 1
+  // in double precision, which would truncate white to 254 and 32767.
+  fromLinear8_[Depth16::L] = Depth8::L;
+  fromLinear16_[Depth16::L] = Depth16::L;
 }
 
 const LinearTables& LinearTables::Get() {

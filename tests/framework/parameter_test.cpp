@@ -34,7 +34,7 @@ TEST(ParameterTable, DeclaresEveryKindWithItsDefault) {
   EXPECT_EQ(p[8].kind, Kind::GroupEnd);
   EXPECT_EQ(p[8].key, nullptr);
   EXPECT_STREQ(p[9].ImageFileName(), "205 venetian blind.png");
-  EXPECT_STREQ(p[9].spec->subFolder, "textures");
+  EXPECT_STREQ(p[9].declaration->subFolder, "textures");
   fxtest::Destroy(e);
 }
 
@@ -52,7 +52,13 @@ TEST(ParameterTable, RejectsFaultyTables) {
       {"duplicate key", {Range("r", "R", 0, 10, 5), Bool("r", "R2", false)}, false},
       {"group not closed", {Group("g", "G"), Range("r", "R", 0, 1, 0)}, false},
       {"end without group", {Range("r", "R", 0, 1, 0), End()}, false},
-      {"nested groups", {Group("g", "G"), Group("h", "H"), End(), End()}, false},
+      {"nested groups", {Group("g", "G"), Group("h", "H"), End(), End()}, true},
+      {"nested groups not closed", {Group("g", "G"), Group("h", "H"), End()}, false},
+      {"same key in two groups", {Group("g", "G"), Bool("o", "O", false), End(), Group("h", "H"),
+                                  Bool("o", "O", true), End()}, true},
+      {"same key in one group", {Group("g", "G"), Bool("o", "O", false), Bool("o", "P", true), End()}, false},
+      {"same key at top level and in a group", {Bool("o", "O", false), Group("g", "G"), Bool("o", "O", true), End()},
+       true},
       {"list default past items", {List("l", "L", kTwo, 2)}, false},
       {"colour outside 0..1", {Colour("c", "C", {0, 1.5, 0})}, false},
       {"key too long", {Range(
@@ -62,14 +68,20 @@ TEST(ParameterTable, RejectsFaultyTables) {
       {"undeclared row", {ParamSpec{}}, false},
   };
   for (const TableCase& c : cases) EXPECT_EQ(ValidTable(c.rows), c.valid) << c.what;
+  // A last group may run to the end of the table only where the table says so.
+  const std::vector<ParamSpec> open = {Range("r", "R", 0, 1, 0), Group("g", "G"), Bool("b", "B", false)};
+  EXPECT_FALSE(ValidTable(open));
+  EXPECT_TRUE(ValidTable(open, LastGroup::MayRunToEnd));
+  const std::vector<ParamSpec> twoOpen = {Group("g", "G"), Range("r", "R", 0, 1, 0), Group("h", "H")};
+  EXPECT_FALSE(ValidTable(twoOpen, LastGroup::MayRunToEnd));
   static_assert(ValidTable(fxtest::kKindParams));
   static_assert(ValidTable(fxtest::kSixParams));
 }
 
 TEST(ParameterState, EnabledChangeMarksTheRecordOnlyWhenItChanges) {
   Parameter p;
-  const ParamSpec spec = Bool("b", "B", false);
-  Declare(p, spec);
+  const ParamSpec declaration = Bool("b", "B", false);
+  Declare(p, declaration);
   p.flags &= ~kStateChanged;
   SetEnabled(p, true);  // already enabled
   EXPECT_EQ(p.flags & kStateChanged, 0u);
@@ -116,9 +128,9 @@ TEST(ParameterState, ValuesFromOutsideAreMadeSafe) {
 }
 
 TEST(ParameterState, ImageFileNamesAreCutAtTheirTerminatorAndEmptyMeansNone) {
-  static constexpr ParamSpec spec = ImageFile("t", "T", "KVR Ovra v6", "textures", nullptr);
+  static constexpr ParamSpec declaration = ImageFile("t", "T", "KVR Ovra v6", "textures", nullptr);
   Parameter p;
-  Declare(p, spec);
+  Declare(p, declaration);
   EXPECT_EQ(p.ImageFileName(), nullptr);
   SetImageFile(p, std::string_view("net.png\0secret", 14));
   EXPECT_STREQ(p.ImageFileName(), "net.png");

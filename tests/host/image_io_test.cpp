@@ -568,15 +568,15 @@ TEST_F(ImageIoTest, TiffLayoutsAllReadTheSamePicture) {
           const std::string name = "layout_" + std::to_string(bits) + "_" + std::to_string(planar) + "_" +
                                    std::to_string(tile) + "_" + std::to_string(compression) + ".tif";
           SCOPED_TRACE(name);
-          TiffSpec spec;
-          spec.width = w;
-          spec.height = h;
-          spec.bits = bits;
-          spec.spp = 4;
-          spec.planar = planar;
-          spec.tile = tile;
-          spec.compression = compression;
-          WriteTestTiff(Path(name), spec, raw);
+          TiffSpec layout;
+          layout.width = w;
+          layout.height = h;
+          layout.bits = bits;
+          layout.spp = 4;
+          layout.planar = planar;
+          layout.tile = tile;
+          layout.compression = compression;
+          WriteTestTiff(Path(name), layout, raw);
           Document doc;
           std::string error;
           ASSERT_TRUE(ReadImage(Path(name), doc, error)) << error;
@@ -590,7 +590,7 @@ TEST_F(ImageIoTest, TiffLayoutsAllReadTheSamePicture) {
 TEST_F(ImageIoTest, GreyTiffsBecomeRgb) {
   struct Case {
     const char* name;
-    TiffSpec spec;
+    TiffSpec layout;
     std::vector<uint8_t> raw;
     std::vector<uint16_t> grey;  // expected value of each pixel, on R, G and B
   };
@@ -602,11 +602,11 @@ TEST_F(ImageIoTest, GreyTiffsBecomeRgb) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    WriteTestTiff(Path(c.name), c.spec, c.raw);
+    WriteTestTiff(Path(c.name), c.layout, c.raw);
     Document doc;
     std::string error;
     ASSERT_TRUE(ReadImage(Path(c.name), doc, error)) << error;
-    EXPECT_EQ(doc.depth, c.spec.bits);
+    EXPECT_EQ(doc.depth, c.layout.bits);
     ASSERT_EQ(doc.samples.size(), c.grey.size() * 3);
     for (std::size_t i = 0; i < doc.samples.size(); ++i) EXPECT_EQ(doc.samples[i], c.grey[i / 3]) << i;
   }
@@ -615,7 +615,7 @@ TEST_F(ImageIoTest, GreyTiffsBecomeRgb) {
 TEST_F(ImageIoTest, UnsupportedTiffsAreRefusedByName) {
   struct Case {
     const char* name;
-    TiffSpec spec;
+    TiffSpec layout;
     std::size_t rawBytes;
     const char* reason;
   };
@@ -627,7 +627,7 @@ TEST_F(ImageIoTest, UnsupportedTiffsAreRefusedByName) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    WriteTestTiff(Path(c.name), c.spec, std::vector<uint8_t>(c.rawBytes, 1));
+    WriteTestTiff(Path(c.name), c.layout, std::vector<uint8_t>(c.rawBytes, 1));
     ExpectReadFails(Path(c.name), c.reason);
   }
 }

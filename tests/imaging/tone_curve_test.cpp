@@ -340,6 +340,20 @@ TEST(LinearTables, ValuesAtKeyIndexes) {
   EXPECT_EQ(from16[30000], 31519);
 }
 
+// White through linear light stays white at both depths, although the
+// transfer formula at 1.0 gives 1.055 - 0.055, a hair below 1.
+TEST(LinearTables, FullScaleRoundTripsToFullScale) {
+  const fx::LinearTables& tables = fx::LinearTables::Get();
+  const auto from8 = tables.FromLinear<uint8_t>();
+  const auto from16 = tables.FromLinear<uint16_t>();
+  EXPECT_EQ(from8[32768], 255);
+  EXPECT_EQ(from16[32768], 32768);
+  EXPECT_EQ(from8[32767], 254);  // only full scale itself is pinned
+  EXPECT_EQ(from16[32767], 32767);
+  EXPECT_EQ(from8[tables.ToLinear<uint8_t>()[255]], 255);
+  EXPECT_EQ(from16[tables.ToLinear<uint16_t>()[32768]], 32768);
+}
+
 // Truncation at both ends: an 8-bit value through linear light and back
 // keeps its value or loses one level, never more.
 TEST(LinearTables, EightBitRoundTripLosesAtMostOneLevel) {
