@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#ifdef OVRA_HOST_WITH_UI
+#include "host/dialog_commands.h"
+#endif
 #include "host/filter_run.h"
 #include "host/image_io.h"
 #include "host/module_loader.h"
@@ -311,6 +314,54 @@ int Apply(const Args& args) {
   return 0;
 }
 
+// The dialogs need the host's own Qt; a build without the user interface has
+// none to show.
+bool HasUserInterface() {
+#ifdef OVRA_HOST_WITH_UI
+  return true;
+#else
+  std::cerr << "ovra-host: this build has no user interface (OVRA_WITH_UI is off)\n";
+  return false;
+#endif
+}
+
+int Dialog(const Args& args) {
+  if (args.positional.size() != 2) return Usage("dialog takes a filter and an input");
+  if (!args.Has("--screenshot")) return Usage("dialog needs --screenshot FILE");
+  if (!HasUserInterface()) return kUsageError;
+  const std::string entry = args.positional[0], input = args.positional[1];
+  auto module = LoadModule(args);
+  if (!module) return 1;
+  if (!HasEntry(*module, entry)) {
+    std::cerr << "ovra-host: no entry point " << Module::EntryName(entry) << "\n";
+    return kUsageError;
+  }
+  Document doc;
+  std::string error;
+  if (!ReadImage(input, doc, error)) {
+    std::cerr << "ovra-host: " << input << ": " << error << "\n";
+    return 1;
+  }
+#ifdef OVRA_HOST_WITH_UI
+  return DialogScreenshot(*module, entry, std::move(doc), args.Get("--screenshot"));
+#else
+  return kUsageError;
+#endif
+}
+
+int About(const Args& args) {
+  if (!args.positional.empty()) return Usage("about takes no arguments");
+  if (!args.Has("--screenshot")) return Usage("about needs --screenshot FILE");
+  if (!HasUserInterface()) return kUsageError;
+  auto module = LoadModule(args);
+  if (!module) return 1;
+#ifdef OVRA_HOST_WITH_UI
+  return AboutScreenshot(*module, args.Get("--screenshot"));
+#else
+  return kUsageError;
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -322,6 +373,8 @@ int main(int argc, char** argv) {
   if (command == "list") return List(args);
   if (command == "params") return Params(args);
   if (command == "apply") return Apply(args);
+  if (command == "dialog") return Dialog(args);
+  if (command == "about") return About(args);
   if (command == "-h" || command == "--help" || command == "help") {
     std::cout << kUsage;
     return 0;

@@ -49,7 +49,11 @@ std::vector<SectionView> Sections(const std::vector<uint8_t>& file) {
 }  // namespace
 
 std::unique_ptr<Module> Module::Load(const std::string& path, std::string& error) {
-  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // The file stays mapped until the process ends, as editors keep their
+  // plug-ins for the session: libraries the module's dialogs bring in (the
+  // widget toolkit's) do not clean up after themselves when unloaded. The
+  // module's own unload work still runs, at exit.
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (handle == nullptr) {
     const char* e = dlerror();
     error = e ? e : "cannot load the module";

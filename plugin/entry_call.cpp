@@ -31,12 +31,12 @@ void FillPluginPath(const FilterRecord* record) {
   try {
     SuiteRef<SPPluginsSuite4> plugins(record ? record->sSPBasic : nullptr, kSPPluginsSuite,
                                       kSPPluginsSuiteVersion);
-    SPPlatformFileSpecification spec{};
+    SPPlatformFileSpecification file{};
     if (plugins && plugins->GetPluginFileSpecification != nullptr &&
-        plugins->GetPluginFileSpecification(record->plugInRef, &spec) == kSPNoError) {
-      spec.path[sizeof spec.path - 1] = '\0';
-      if (spec.path[0] != '\0') {
-        CopyPath(g_pluginPath, spec.path);
+        plugins->GetPluginFileSpecification(record->plugInRef, &file) == kSPNoError) {
+      file.path[sizeof file.path - 1] = '\0';
+      if (file.path[0] != '\0') {
+        CopyPath(g_pluginPath, file.path);
         return;
       }
     }

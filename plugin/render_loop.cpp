@@ -191,6 +191,23 @@ PreviewRenderer::PreviewRenderer(FilterRecord* record, fx::EffectInstance& effec
 
 PreviewRenderer::~PreviewRenderer() { port_.Release(cache_); }
 
+TileBuffer* PreviewRenderer::AllocateBuffer(int32_t width, int32_t height) {
+  if (width <= 0 || height <= 0) return nullptr;
+  const int16_t mode = record_->imageMode == plugInModeRGB48 ? static_cast<int16_t>(plugInModeRGBColor)
+                                                             : record_->imageMode;
+  // Render always writes four samples a pixel, whatever the host's plane count.
+  const int32_t planes = std::max(port_.ChannelCount(), 3);
+  try {
+    TileBuffer* buffer = port_.Allocate({0, 0, height, width}, planes, 1, mode);
+    if (buffer->pixelBytes == 4) return buffer;
+    port_.Release(buffer);
+  } catch (...) {
+  }
+  return nullptr;
+}
+
+void PreviewRenderer::ReleaseBuffer(TileBuffer* buffer) { port_.Release(buffer); }
+
 void PreviewRenderer::Invalidate() {
   port_.Release(cache_);
   cache_ = nullptr;

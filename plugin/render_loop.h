@@ -55,6 +55,15 @@ class PreviewRenderer {
   void Invalidate();
   FilterRecord* Record() const { return record_; }
   fx::EffectInstance& Effect() const { return effect_; }
+  // The document's size in pixels.
+  int32_t ImageWidth() const { return record_->imageSize.h; }
+  int32_t ImageHeight() const { return record_->imageSize.v; }
+
+  // A zero-filled 8-bit buffer of width x height for the viewer, four
+  // samples a pixel in the host's image mode (16-bit RGB becomes 8-bit RGB):
+  // the shape Render writes. Null when the memory cannot be had.
+  TileBuffer* AllocateBuffer(int32_t width, int32_t height);
+  void ReleaseBuffer(TileBuffer* buffer);
 
  private:
   FilterRecord* record_;

@@ -1,0 +1,97 @@
+// The preview of the settings dialog: the host image with the effect
+// applied, zoomable between 1 % and 100 %, panned by dragging, with a square
+// handle for every draggable point parameter. It renders lazily: a change
+// marks it dirty and the next paint renders.
+#pragma once
+
+#include <QCursor>
+#include <QWidget>
+#include <vector>
+
+#include "imaging/rect.h"
+
+class PointControl;
+
+namespace ps {
+class EntryCall;
+class PreviewRenderer;
+struct TileBuffer;
+}  // namespace ps
+
+class Viewer : public QWidget {
+  Q_OBJECT
+
+ public:
+  Viewer(QWidget* parent, ps::EntryCall& call, ps::PreviewRenderer& preview);
+  ~Viewer() override;
+
+  // Adds a draggable handle for the point control's parameter.
+  void addPointControl(PointControl* control);
+  // Marks the preview for re-rendering and schedules a repaint.
+  void invalidate();
+
+  float zoom() const { return zoom_; }
+  // Where the zoomed image lies, in widget coordinates.
+  const fx::Rect& imageRect() const { return imageRect_; }
+  bool isDirty() const { return dirty_; }
+  int hotHandle() const { return hot_; }
+  bool hasBuffer() const { return buffer_ != nullptr; }
+
+  // Document point under a widget point, and back.
+  QPoint toDocument(QPoint widgetPoint) const;
+  QPoint toWidget(QPoint documentPoint) const;
+  // A point parameter's value (fractions of the image from its centre) in
+  // widget coordinates.
+  QPoint pointToWidget(double px, double py) const;
+
+ public slots:
+  void zoomIn();
+  void zoomOut();
+  void zoomToFit();
+  void zoom100();
+
+ signals:
+  void zoomChanged(float zoom);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
+ private:
+  struct ZoomGeometry {
+    float zoom = 0;
+    int32_t canvasWidth = 0, canvasHeight = 0;
+    int32_t offsetX = 0, offsetY = 0;
+  };
+  ZoomGeometry geometryFor(float z) const;
+  // Shows document point d under widget point p at zoom z.
+  void placeView(QPoint d, QPoint p, float z, bool forced);
+  void reallocate(int w, int h);
+  void renderPreview();
+  void drawImage(QPainter& painter, const fx::Rect& visible);
+  // The first enabled handle whose square holds the widget point, or -1.
+  int handleAt(QPoint p) const;
+  QPoint center() const { return {width() / 2, height() / 2}; }
+
+  ps::EntryCall& call_;
+  ps::PreviewRenderer& preview_;
+  ps::TileBuffer* buffer_ = nullptr;
+  std::vector<PointControl*> points_;
+  int hot_ = -1;
+  bool draggingHandle_ = false;
+  bool panning_ = false;
+  bool dragging_ = false;
+  bool dirty_ = true;
+  float zoom_ = 0;
+  int32_t imageWidth_ = 1, imageHeight_ = 1;
+  fx::Rect imageRect_;
+  int32_t canvasWidth_ = 0, canvasHeight_ = 0;
+  int32_t offsetX_ = 0, offsetY_ = 0;
+  QPoint panAnchor_;
+  QCursor handCursor_{Qt::PointingHandCursor};
+  QCursor sizeAllCursor_{Qt::SizeAllCursor};
+  QCursor waitCursor_{Qt::WaitCursor};
+};
