@@ -18,14 +18,72 @@ void ForEachPixel(Raster& raster, const Rect& rect, F&& f) {
   }
 }
 
+// Source and destination may be the same raster.
 template <class S>
-void WarmCoolShiftT(Raster& raster, const Rect& rect, double t) {
+void WarmCoolShiftT(const Raster& source, Raster& destination, const Rect& rect, double t) {
   const float bluer = static_cast<float>(1 + t);
   const float redder = static_cast<float>(1 - t);
-  ForEachPixel<S>(raster, rect, [&](S* p) {
-    p[2] = Depth<S>::Clamp(static_cast<int64_t>(bluer * p[2]));
-    p[0] = Depth<S>::Clamp(static_cast<int64_t>(redder * p[0]));
-  });
+  for (int32_t y = rect.top; y < rect.bottom; ++y) {
+    const S* p = source.RowAs<S>(y) + 4 * rect.left;
+    S* d = destination.RowAs<S>(y) + 4 * rect.left;
+    for (int32_t x = rect.left; x < rect.right; ++x, p += 4, d += 4) {
+      const S r = p[0], g = p[1], b = p[2], a = p[3];
+      d[0] = Depth<S>::Clamp(static_cast<int64_t>(redder * r));
+      d[1] = g;
+      d[2] = Depth<S>::Clamp(static_cast<int64_t>(bluer * b));
+      d[3] = a;
+    }
+  }
+}
+
+// The highlight matte's band table, the same for every caller: built once
+// per depth.
+template <class S>
+const std::vector<S>& HighlightTable() {
+  static const std::vector<S> table = CurveTable<S>(TonalBand(1.0, 1.6));
+  return table;
+}
+
+template <class S>
+void FillHighlightMaskT(const Raster& image, Raster& mask, const Rect& rect) {
+  const std::vector<S>& table = HighlightTable<S>();
+  for (int32_t y = rect.top; y < rect.bottom; ++y) {
+    const S* p = image.RowAs<S>(y) + 4 * rect.left;
+    S* m = mask.RowAs<S>(y) + rect.left;
+    for (int32_t x = rect.left; x < rect.right; ++x, p += 4, ++m)
+      *m = table[std::min(Depth<S>::Luminance(p[0], p[1], p[2]), Depth<S>::L)];
+  }
+}
+
+template <class S>
+void TintT(Raster& raster, const Rect& rect, const Rgb& tint, TintMode mode, double opacity,
+           double preserveHighlights) {
+  constexpr int32_t L = Depth<S>::L;
+  constexpr float kUnit = Depth<S>::kToUnit;
+  const Hsv t = RgbToHsv(static_cast<float>(tint.r), static_cast<float>(tint.g), static_cast<float>(tint.b));
+  const int32_t e = static_cast<int32_t>(opacity * L);
+  const int32_t f = L - e;
+  // A preserve amount of 0 restores nothing, so the matte is not needed.
+  const int32_t keep = static_cast<int32_t>(preserveHighlights * L);
+  RasterRef mask;
+  if (mode == TintMode::kHls && opacity > 0 && keep > 0) mask = HighlightMask(raster, rect);
+  for (int32_t y = rect.top; y < rect.bottom; ++y) {
+    S* p = raster.RowAs<S>(y) + 4 * rect.left;
+    const S* m = mask ? mask->RowAs<S>(y) + rect.left : nullptr;
+    for (int32_t x = rect.left; x < rect.right; ++x, p += 4) {
+      const Hsv own = RgbToHsv(p[0] * kUnit, p[1] * kUnit, p[2] * kUnit);
+      const RgbF tinted = HsvToRgb(t.h, mode == TintMode::kReplace ? own.s : t.s, own.v);
+      const int32_t T[3] = {static_cast<int32_t>(L * tinted.r), static_cast<int32_t>(L * tinted.g),
+                            static_cast<int32_t>(L * tinted.b)};
+      int32_t out[3];
+      for (int k = 0; k < 3; ++k) out[k] = (f * p[k] + e * T[k]) / L;
+      if (m != nullptr) {
+        const int32_t w = *m++ * keep / L;
+        for (int k = 0; k < 3; ++k) out[k] = (p[k] * w + out[k] * (L - w)) / L;
+      }
+      for (int k = 0; k < 3; ++k) p[k] = Depth<S>::Clamp(out[k]);
+    }
+  }
 }
 
 template <class S>
@@ -67,8 +125,10 @@ void MonoFilterT(Raster& raster, const Rect& rect, MonoFilterKind filter) {
   constexpr int32_t L = Depth<S>::L;
   // Weighted red and green as the luminance of the depth gives them.
   auto redGreen = [](int32_t r, int32_t g) -> int32_t {
-    if constexpr (k8) return (76 * r + 150 * g) / 255;
-    else return (9798 * r + 19235 * g) >> 15;
+    if constexpr (k8)
+      return (76 * r + 150 * g) / 255;
+    else
+      return (9798 * r + 19235 * g) >> 15;
   };
   ForEachPixel<S>(raster, rect, [&](S* p) {
     int32_t y = 0;
@@ -102,7 +162,28 @@ void MonoFilterT(Raster& raster, const Rect& rect, MonoFilterKind filter) {
 
 void WarmCoolShift(Raster& raster, const Rect& rect, double t) {
   if (t == 0) return;
-  WithDepth(raster.Is16Bit(), [&]<class S>() { WarmCoolShiftT<S>(raster, rect, t); });
+  WithDepth(raster.Is16Bit(), [&]<class S>() { WarmCoolShiftT<S>(raster, raster, rect, t); });
+}
+
+void WarmCoolShift(const Raster& source, Raster& destination, const Rect& rect, double t) {
+  WithDepth(destination.Is16Bit(), [&]<class S>() { WarmCoolShiftT<S>(source, destination, rect, t); });
+}
+
+void FillHighlightMask(const Raster& image, Raster& mask, const Rect& rect) {
+  WithDepth(image.Is16Bit(), [&]<class S>() { FillHighlightMaskT<S>(image, mask, rect); });
+}
+
+RasterRef HighlightMask(const Raster& image, const Rect& rect) {
+  RasterRef mask = MakeRaster(image.Width(), image.Height(), 1, image.BytesPerSample());
+  mask->Fill(0);
+  FillHighlightMask(image, *mask, rect.Intersect(image.Bounds()));
+  return mask;
+}
+
+void TintOp(Raster& raster, const Rect& rect, const Rgb& tint, TintMode mode, double opacity,
+            double preserveHighlights) {
+  WithDepth(raster.Is16Bit(),
+            [&]<class S>() { TintT<S>(raster, rect, tint, mode, opacity, preserveHighlights); });
 }
 
 void ColorCorrectOp(Raster& raster, const Rect& rect, const ColorCorrection& c) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "framework/parameter.h"
 #include "imaging/colour.h"
 #include "imaging/pixel.h"
 #include "imaging/raster.h"
@@ -52,6 +53,9 @@ inline void AdjustHueSaturation(S* pixel, float hueShift, float saturationFactor
 // In place: blue multiplied by (1 + t), red by (1 - t), single-precision
 // factors. Positive t makes the image bluer. Nothing happens for t = 0.
 void WarmCoolShift(Raster& raster, const Rect& rect, double t);
+// The same shift from source to destination (same coordinates); green and
+// alpha are copied, and t = 0 copies the pixels.
+void WarmCoolShift(const Raster& source, Raster& destination, const Rect& rect, double t);
 
 // In place: hue shift (degrees) and saturation (a fraction, -1..1) through
 // HSV, then a tone table of brightness, contrast and bend (fractions) with
@@ -73,6 +77,26 @@ void ColorCorrectOp(Raster& raster, const Rect& rect, const ColorCorrection& c);
 enum class MonoFilterKind : int32_t { Normal, Red, Green, Blue, Yellow, Orange };
 inline constexpr const char* kMonoFilterItems[] = {"Normal", "Red", "Green", "Blue", "Yellow", "Orange"};
 void MonoFilter(Raster& raster, const Rect& rect, MonoFilterKind filter);
+
+// The matte of the image's brightest parts: the luminance selection matte
+// with its band at position 1.0 and range 0.8 (centre 1, width 1.6), nothing
+// clipped, grown or blurred. mask is one channel of the image's depth with
+// the image's coordinates; only rect is written.
+void FillHighlightMask(const Raster& image, Raster& mask, const Rect& rect);
+// A new mask of the image's size, 0 outside rect.
+RasterRef HighlightMask(const Raster& image, const Rect& rect);
+
+// The "Tint Mode" list. "HSV" and "HLS" give each pixel the tint's hue and
+// saturation, "HLS" then restores the brightest parts through the highlight
+// matte; "Replace" gives the tint's hue only.
+enum class TintMode : int32_t { kHsv, kHls, kReplace };
+inline constexpr const char* kTintModeItems[] = {"HSV", "HLS", "Replace"};
+
+// In place: tints rect with the tint colour (unit RGB) in the mode, mixed
+// with the untinted pixel by opacity (0..1). In "HLS" the untinted pixel is
+// restored through the highlight matte by preserveHighlights (0..1).
+void TintOp(Raster& raster, const Rect& rect, const Rgb& tint, TintMode mode, double opacity,
+            double preserveHighlights);
 
 // Copies rect of source into the same place of destination (four channels).
 inline void CopyArea(const Raster& source, Raster& destination, const Rect& rect) {

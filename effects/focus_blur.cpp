@@ -1,0 +1,88 @@
+// Focus and blur effects: blurs that soften the image as a lens does.
+#include "effects/focus_blur.h"
+
+#include "effects/catalogue.h"
+#include "effects/colour_ops.h"
+#include "imaging/raster.h"
+#include "imaging/separable_blur.h"
+
+namespace fx::effects {
+namespace {
+
+inline constexpr const char* kOutputOriginal[] = {"Output", "Original"};
+// The blur's modes in list order.
+inline constexpr const char* kQualityItems[] = {"Box", "Gaussian"};
+
+// A blur value (thousandths of the rendered image height) in pixels:
+// horizontally v x 0.001 x H x sx / sy, vertically v x 0.001 x H.
+double HorizontalBlurPixels(const RenderInfo& info, double v) {
+  return v * 0.001 * info.imageHeight * info.scaleX / info.scaleY;
+}
+double VerticalBlurPixels(const RenderInfo& info, double v) { return v * 0.001 * info.imageHeight; }
+
+// ------------------------------------------------------------------ Fast Blur
+
+// The gang's three rows notify the effect so that the vertical blur can
+// follow the horizontal one while ganged.
+inline constexpr ParamSpec kFastBlurParams[] = {
+    Image("input", "Input"),
+    List("view", "View", kOutputOriginal),
+    List("quality", "Quality", kQualityItems),
+    Range("blurX", "Horizontal Blur", 0, 1000, 20).Flags(kNotify),
+    Range("blurY", "Vertical Blur", 0, 1000, 20).Flags(kNotify),
+    Bool("gang", "Gang", true).Flags(kNotify),
+};
+static_assert(ValidTable(kFastBlurParams));
+
+// A uniform blur of the whole image, box or Gaussian.
+class FastBlur final : public Effect {
+ public:
+  enum { kInput, kView, kQuality, kBlurX, kBlurY, kGang };
+  using Effect::Effect;
+
+  bool IsActive() const { return ListIndex(kView) == 0 && (RangeValue(kBlurX) > 0 || BlurY() > 0); }
+
+  // While ganged the vertical blur follows the horizontal one and cannot be
+  // edited.
+  void ParameterChanged(int32_t index) {
+    if (index != kBlurX && index != kBlurY && index != kGang) return;
+    const bool ganged = BooleanValue(kGang);
+    if (ganged) SetRange(Param(kBlurY), RangeValue(kBlurX));
+    SetEnabled(Param(kBlurY), !ganged);
+  }
+
+  // The blur's whole reach: every box pass, or the Gaussian's kernel.
+  void ExpandRect(RenderInfo& info, Rect& rect) {
+    if (!IsActive()) return;
+    SeparableBlur blur;
+    Configure(blur, info);
+    rect = rect.Grown(blur.ReachY(), blur.ReachX());
+  }
+
+  void Render(RenderInfo& info) {
+    Raster& d = *info.destination;
+    CopyArea(*Source(), d, info.area);
+    if (!IsActive()) return;
+    Configure(blur_, info);
+    blur_.Blur(d, info.area);
+  }
+
+ private:
+  double BlurY() const { return BooleanValue(kGang) ? RangeValue(kBlurX) : RangeValue(kBlurY); }
+
+  void Configure(SeparableBlur& blur, const RenderInfo& info) const {
+    blur.SetMode(ListIndex(kQuality));
+    blur.SetPasses(info.reserved2);  // the render information's pass count
+    blur.SetRadii(static_cast<float>(HorizontalBlurPixels(info, RangeValue(kBlurX))),
+                  static_cast<float>(VerticalBlurPixels(info, BlurY())));
+  }
+
+  SeparableBlur blur_;
+};
+inline constexpr EffectType kFastBlurType = catalogue::Type("FastBlur", kFastBlurParams, 0x0A);
+
+}  // namespace
+
+const EffectRoutines& kFastBlur = RoutinesOf<FastBlur, kFastBlurType>;
+
+}  // namespace fx::effects

@@ -1,0 +1,76 @@
+// The gel engine: a coloured filter modelled as a per-channel transmission,
+// laid over the image with an opacity, an exposure compensation that gives
+// back part of the brightness the filter takes away, and a preservation of
+// highlights that keeps the brightest parts at their unfiltered colour.
+//
+// The catalogue effects, Mono Tint, DayForNight and the warming stage of the
+// warm mists each own one:
+//
+//   GelFilter gel_;                                   // a member of the effect
+//   void BeginRender(RenderInfo&) { gel_.Load(colour, Percent(kOpacity), Percent(kHighlights),
+//   Percent(kExposure)); } void Render(RenderInfo& info) { CopyArea(*Source(), *info.destination, info.area);
+//                                   gel_.Apply(*info.destination, info.area); }
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "effects/selection_matte.h"
+#include "framework/parameter.h"
+#include "imaging/raster.h"
+#include "imaging/rect.h"
+
+namespace fx {
+
+class GelFilter {
+ public:
+  // The highlight matte: a luminance selection centred at full scale with a
+  // range of 80 (the band reaches 0 at 1.6 from its centre).
+  static constexpr double kHighlightCentre = 1.0;
+  static constexpr double kHighlightWidth = 1.6;
+
+  // The transmission of R, G and B (0..1, single precision from here on) and
+  // the three fractions 0..1. The transmission tables, table8_c[i] =
+  // trunc(i x colour_c) and table16_c[i] likewise for i up to 32768, are
+  // rebuilt only when the colour differs from the loaded one; the fractions
+  // are replaced at every load. Values outside 0..1 are clamped, NaN counts
+  // as 0.
+  void Load(const Rgb& colour, double opacity, double highlights, double exposure);
+
+  // In place over rect (clipped to the raster) of a four-channel raster that
+  // holds the unfiltered image; alpha is kept. Nothing happens before the
+  // first load. std::invalid_argument for a raster of another channel count.
+  void Apply(Raster& destination, const Rect& rect);
+
+  bool Loaded() const { return colour_[0] >= 0; }
+  // The loaded colour as the tables were built from it.
+  std::array<float, 3> Colour() const { return colour_; }
+  float Opacity() const { return opacity_; }
+  float Highlights() const { return highlights_; }
+  float Exposure() const { return exposure_; }
+  // Channel c's tables (empty before the first load).
+  std::span<const uint8_t> Table8(int c) const;
+  std::span<const uint16_t> Table16(int c) const;
+  // How many times the tables have been built.
+  int32_t TableBuilds() const { return tableBuilds_; }
+
+ private:
+  template <class S>
+  void ApplyT(Raster& destination, const Rect& rect);
+  template <class S>
+  const S* TableOf(int c) const;
+
+  // -1 until the first load, so that it always builds the tables.
+  std::array<float, 3> colour_{-1.0f, -1.0f, -1.0f};
+  std::array<std::array<uint8_t, 256>, 3> table8_{};
+  std::vector<uint16_t> table16_;  // 3 x 32769, channel after channel
+  float exposure_ = 0;
+  float opacity_ = 0;
+  float highlights_ = 0;
+  int32_t tableBuilds_ = 0;
+  TonalSelector highlightBand_;
+};
+
+}  // namespace fx

@@ -1,0 +1,218 @@
+#include "effects/glow.h"
+
+#include <type_traits>
+
+#include "imaging/separable_blur.h"
+
+namespace fx {
+namespace {
+
+// Products of two 16-bit samples can pass int32 when a host hands samples
+// above full scale; 8-bit ones never do.
+template <class S>
+using Wide = std::conditional_t<sizeof(S) == 1, int32_t, int64_t>;
+
+void ConfigureBlur(SeparableBlur& blur, const RenderInfo& info, const GlowSettings& s) {
+  blur.SetMode(SeparableBlur::kBox);
+  blur.SetPasses(info.reserved2);  // the render information's pass count
+  blur.SetRadii(static_cast<float>(s.blurX), static_cast<float>(s.blurY));
+}
+
+bool Blurs(const GlowSettings& s) {
+  return s.blurX > 0 || s.blurY > 0;
+}
+
+bool IsWhite(const Rgb& c) {
+  return c.r == 1.0 && c.g == 1.0 && c.b == 1.0;
+}
+
+// The glow colour's components as samples, trunc(colour x L).
+template <class S>
+void ColourSamples(const Rgb& c, Wide<S> (&k)[3]) {
+  constexpr double L = Depth<S>::L;
+  const double unit[3] = {c.r, c.g, c.b};
+  for (int i = 0; i < 3; ++i) k[i] = static_cast<Wide<S>>(unit[i] * L);
+}
+
+// ------------------------------------------------------------------ Subtle
+
+// The matte is the light. Kinds of light: white or coloured; blends: Screen
+// or ADD. Each writes the new value of one sample from its old value p and
+// the matte m.
+template <class S, bool kWhite, bool kAdd>
+void SubtleRows(Raster& d, const Raster& m, const Rect& rect, const GlowPasses& passes,
+                const Wide<S> (&k)[3]) {
+  using W = Wide<S>;
+  constexpr W L = Depth<S>::L;
+  const W n = passes.full, r = passes.partial;
+  for (int32_t y = rect.top; y < rect.bottom; ++y) {
+    const S* mm = m.RowAs<S>(y) + rect.left;
+    S* p = d.RowAs<S>(y) + 4 * rect.left;
+    for (int32_t x = rect.left; x < rect.right; ++x, ++mm, p += 4) {
+      const W a = *mm;
+      if (a == 0) continue;
+      for (int c = 0; c < 3; ++c) {
+        W v = p[c];
+        if constexpr (kWhite && !kAdd) {
+          v = ScreenPasses<S>(v, v * a / L, passes);
+        } else if constexpr (kWhite && kAdd) {
+          const W g = v * a / L;
+          v = v + n * g;
+          if (r > 0) v = v + g * r / L;
+        } else if constexpr (!kAdd) {
+          const W g = (k[c] * a / L) * v / L;
+          for (W i = 0; i < n; ++i) v = Depth<S>::Clamp(v + g - g * v / L);
+          if (r > 0) {
+            const W h = v * ((r * k[c] / L) * a / L) / L;
+            v = Depth<S>::Clamp(v + h - v * h / L);
+          }
+        } else {
+          const W before = v;
+          const W g = (k[c] * a / L) * v / L;
+          v = v + n * g;
+          if (r > 0) v = v + (r * k[c] / L) * a / L * before / L;
+        }
+        p[c] = Depth<S>::Clamp(v);
+      }
+    }
+  }
+}
+
+template <class S>
+void Subtle(Raster& d, const Raster& light, const Rect& rect, const GlowSettings& s) {
+  const GlowPasses passes = GlowPasses::Of<S>(s.brightness);
+  Wide<S> k[3];
+  ColourSamples<S>(s.colour, k);
+  const bool add = s.blend == GlowBlend::kAdd;
+  if (IsWhite(s.colour)) {
+    if (add)
+      SubtleRows<S, true, true>(d, light, rect, passes, k);
+    else
+      SubtleRows<S, true, false>(d, light, rect, passes, k);
+  } else {
+    if (add)
+      SubtleRows<S, false, true>(d, light, rect, passes, k);
+    else
+      SubtleRows<S, false, false>(d, light, rect, passes, k);
+  }
+}
+
+// ------------------------------------------------------------------ Spread
+
+// The light of each pixel: its colour weighted by the matte, the matte as
+// its alpha. A fully selected pixel gives its whole colour with full alpha;
+// its own alpha plays no part (an RGB document's pixels reach us with alpha
+// 0, and their light would otherwise be lost).
+template <class S>
+void SpreadLight(const Raster& d, const Raster& m, Raster& g, const Rect& rect) {
+  using W = Wide<S>;
+  constexpr W L = Depth<S>::L;
+  for (int32_t y = rect.top; y < rect.bottom; ++y) {
+    const S* mm = m.RowAs<S>(y) + rect.left;
+    const S* p = d.RowAs<S>(y) + 4 * rect.left;
+    S* q = g.RowAs<S>(y) + 4 * rect.left;
+    for (int32_t x = rect.left; x < rect.right; ++x, ++mm, p += 4, q += 4) {
+      const W a = *mm;
+      for (int c = 0; c < 3; ++c) q[c] = static_cast<S>(p[c] * a / L);
+      q[3] = static_cast<S>(a);
+    }
+  }
+}
+
+template <class S>
+void SpreadScreen(Raster& d, const Raster& g, const Rect& rect, const GlowSettings& s) {
+  using W = Wide<S>;
+  constexpr W L = Depth<S>::L;
+  const GlowPasses passes = GlowPasses::Of<S>(s.brightness);
+  W k[3];
+  ColourSamples<S>(s.colour, k);
+  // trunc(r x colour) per channel.
+  const double unit[3] = {s.colour.r, s.colour.g, s.colour.b};
+  W partial[3];
+  for (int c = 0; c < 3; ++c) partial[c] = static_cast<W>(passes.partial * unit[c]);
+  for (int32_t y = rect.top; y < rect.bottom; ++y) {
+    const S* q = g.RowAs<S>(y) + 4 * rect.left;
+    S* p = d.RowAs<S>(y) + 4 * rect.left;
+    for (int32_t x = rect.left; x < rect.right; ++x, q += 4, p += 4) {
+      if (q[3] == 0) continue;
+      for (int c = 0; c < 3; ++c) {
+        W v = p[c];
+        const W light = q[c];
+        const W t = k[c] * light / L;
+        for (int32_t i = 0; i < passes.full; ++i) v = Depth<S>::Clamp(v + t - t * v / L);
+        if (passes.partial > 0) {
+          const W u = partial[c] * light / L;
+          v = Depth<S>::Clamp(v + u - u * v / L);
+        }
+        p[c] = Depth<S>::Clamp(v);
+      }
+    }
+  }
+}
+
+template <class S>
+void SpreadAdd(Raster& d, const Raster& g, const Rect& rect, const GlowSettings& s) {
+  // brightness x colour per channel, in single precision.
+  const float b = static_cast<float>(s.brightness);
+  const float f[3] = {b * static_cast<float>(s.colour.r), b * static_cast<float>(s.colour.g),
+                      b * static_cast<float>(s.colour.b)};
+  for (int32_t y = rect.top; y < rect.bottom; ++y) {
+    const S* q = g.RowAs<S>(y) + 4 * rect.left;
+    S* p = d.RowAs<S>(y) + 4 * rect.left;
+    for (int32_t x = rect.left; x < rect.right; ++x, q += 4, p += 4) {
+      if (q[3] == 0) continue;
+      for (int c = 0; c < 3; ++c) p[c] = Depth<S>::Clamp(int64_t{p[c]} + static_cast<int64_t>(f[c] * q[c]));
+    }
+  }
+}
+
+}  // namespace
+
+void Glow(Raster& destination, const Raster& matte, const Rect& area, const GlowSettings& s,
+          const RenderInfo& info) {
+  const Rect rect = area.Intersect(destination.Bounds()).Intersect(matte.Bounds());
+  if (rect.Empty()) return;
+  WithDepth(destination.Is16Bit(), [&]<class S>() {
+    if (s.mode == GlowMode::kSubtle) {
+      const Raster* light = &matte;
+      RasterRef blurred;
+      if (Blurs(s)) {
+        blurred = MakeRaster(matte.Width(), matte.Height(), 1, matte.BytesPerSample());
+        blurred->CopyRows(matte, rect);
+        SeparableBlur blur;
+        ConfigureBlur(blur, info, s);
+        blur.Blur(*blurred, rect);
+        light = blurred.get();
+      }
+      Subtle<S>(destination, *light, rect, s);
+      return;
+    }
+    RasterRef g = MakeRaster(destination.Width(), destination.Height(), 4, destination.BytesPerSample());
+    SpreadLight<S>(destination, matte, *g, rect);
+    if (Blurs(s)) {
+      SeparableBlur blur;
+      ConfigureBlur(blur, info, s);
+      blur.Blur(*g, rect);
+    }
+    if (s.blend == GlowBlend::kAdd)
+      SpreadAdd<S>(destination, *g, rect, s);
+    else
+      SpreadScreen<S>(destination, *g, rect, s);
+  });
+}
+
+int32_t GlowReachX(const RenderInfo& info, const GlowSettings& s) {
+  if (!Blurs(s)) return 0;
+  SeparableBlur blur;
+  ConfigureBlur(blur, info, s);
+  return blur.ReachX();
+}
+
+int32_t GlowReachY(const RenderInfo& info, const GlowSettings& s) {
+  if (!Blurs(s)) return 0;
+  SeparableBlur blur;
+  ConfigureBlur(blur, info, s);
+  return blur.ReachY();
+}
+
+}  // namespace fx

@@ -1,0 +1,183 @@
+// The film looks through the real module: every tiling gives the same image
+// (grain: the same tiling gives the same grain), at both depths, and the
+// host's parameter listing follows the tables.
+#include <array>
+#include <cstdio>
+
+#include "tests/e2e/e2e_fixture.h"
+
+using namespace e2e;
+using namespace standin;
+
+namespace {
+
+struct Look {
+  const char* entry;
+  std::vector<std::pair<std::string, std::string>> set;
+};
+
+const Look kLooks[] = {
+    {"Telecine",
+     {{"masterBrightness", "15"},
+      {"masterMasterSat", "20"},
+      {"liftLiftHue", "40"},
+      {"gammaGamma", "30"},
+      {"gainPedestal", "-10"}}},
+    {"FStop", {{"red", "1"}, {"sBlue", "-1.5"}, {"mGreen", "0.5"}, {"hGang", "1"}, {"hRed", "-0.5"}}},
+    {"PrinterPoints", {{"gang", "1"}, {"red", "31"}, {"sRed", "20"}}},
+    // Hue matte with every step: clip, shrink, blur (not ganged), invert.
+    {"MatteGenerator",
+     {{"extractOn", "1"},
+      {"position", "10"},
+      {"range", "15"},
+      {"clipBlack", "10"},
+      {"clipWhite", "5"},
+      {"matteAdjust", "-2.5"},
+      {"matteBlurGang", "0"},
+      {"matteBlurX", "30"},
+      {"matteBlurY", "12"},
+      {"invert", "1"}}},
+    {"MatteGenerator",
+     {{"extractOn", "7"}, {"position", "40"}, {"range", "30"}, {"matteAdjust", "3.5"}, {"matteBlurX", "25"}}},
+    {"Grain", {}},
+    {"Grain", {{"preset", "4"}}},  // "Big Monochrome": grain larger than a pixel
+    {"Grain", {{"grainSoftnessRed", "2"}, {"grainSizeGrn", "3"}, {"grainAmountBlu", "60"}}},
+};
+
+bool SameTilingOnly(const std::string& entry) {
+  return entry == "Grain";
+}
+
+TEST(FilmLooks, EveryTilingGivesTheSameImage) {
+  for (const Look& look : kLooks) {
+    for (int32_t depth : {8, 16}) {
+      const Document source = Photo("chelsea.png", 120, 90, depth);
+      HostOptions whole;
+      whole.tileRows = 1000;
+      const Document reference = RenderWith(look.entry, source, look.set, whole);
+      EXPECT_NE(reference, source) << look.entry << " " << depth;
+      for (int32_t rows : {1, 13, 64}) {
+        HostOptions banded;
+        banded.tileRows = rows;
+        const Document out = RenderWith(look.entry, source, look.set, banded);
+        if (SameTilingOnly(look.entry)) {
+          const Document again = RenderWith(look.entry, source, look.set, banded);
+          EXPECT_EQ(out, again) << look.entry << " " << depth << "-bit, " << rows
+                                << " rows: " << FirstDifference(out, again);
+        } else {
+          EXPECT_EQ(out, reference) << look.entry << " " << depth << "-bit, " << rows
+                                    << " rows: " << FirstDifference(out, reference);
+        }
+      }
+    }
+  }
+}
+
+TEST(FilmLooks, GrainAmountsZeroLeaveThePhotoAlone) {
+  for (int32_t depth : {8, 16}) {
+    const Document source = Photo("coffee.png", 80, 60, depth);
+    const Document out = RenderWith(
+        "Grain", source, {{"grainAmountRed", "0"}, {"grainAmountGrn", "0"}, {"grainAmountBlu", "0"}});
+    EXPECT_EQ(out, source) << depth << ": " << FirstDifference(out, source);
+  }
+}
+
+TEST(FilmLooks, SelectionShowsItsMatteAsGrey) {
+  const Document source = Photo("rocket.jpg", 60, 80, 8);
+  const Document out =
+      RenderWith("MatteGenerator", source, {{"extractOn", "4"}, {"position", "100"}, {"range", "50"}});
+  bool anyGrey = false;
+  for (int32_t y = 0; y < out.height; ++y)
+    for (int32_t x = 0; x < out.width; ++x) {
+      ASSERT_EQ(out.At(x, y, 0), out.At(x, y, 1));
+      ASSERT_EQ(out.At(x, y, 1), out.At(x, y, 2));
+      anyGrey = anyGrey || (out.At(x, y, 0) > 0 && out.At(x, y, 0) < 255);
+    }
+  EXPECT_TRUE(anyGrey);
+}
+
+std::string HostParams(const std::string& entry, int& status) {
+  std::string text;
+  FILE* p = popen((kHostPath + " params " + entry + " 2>&1").c_str(), "r");
+  if (p == nullptr) return text;
+  std::array<char, 4096> buf;
+  while (std::size_t n = fread(buf.data(), 1, buf.size(), p)) text.append(buf.data(), n);
+  const int s = pclose(p);
+  status = WIFEXITED(s) ? WEXITSTATUS(s) : -1;
+  return text;
+}
+
+TEST(FilmLooks, HostListsTelecineParameters) {
+  std::string expected = "0\t1\tinput\t\n1\t4\tview\t0\n";
+  int index = 2;
+  const auto row = [&](int kind, const std::string& key, const std::string& value) {
+    expected += std::to_string(index++) + "\t" + std::to_string(kind) + "\t" + key + "\t" + value + "\n";
+  };
+  struct Band {
+    const char* prefix;
+    const char* twice;  // the hue and saturation keys repeat the band's name
+    const char* position;
+    const char* range;
+  };
+  const Band bands[] = {{"master", "Master", nullptr, nullptr},
+                        {"lift", "Lift", "0", "80.0000011920929"},
+                        {"gamma", "Gamma", "50", "40.00000059604645"},
+                        {"gain", "Gain", "100", "80.0000011920929"}};
+  for (const Band& b : bands) {
+    const std::string p = b.prefix;
+    row(7, p + "Group", "");
+    if (b.position) {
+      row(2, p + "Pos", b.position);
+      row(2, p + "Range", b.range);
+    }
+    row(2, p + b.twice + "Hue", "0");
+    row(2, p + b.twice + "Sat", "0");
+    for (const char* k : {"Brightness", "Contrast", "Gamma", "Pedestal"}) row(2, p + k, "0");
+    row(8, "", "");
+  }
+  int status = -1;
+  EXPECT_EQ(HostParams("Telecine", status), expected);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(index, 40);
+}
+
+TEST(FilmLooks, HostListsFStopParameters) {
+  std::string expected = "0\t1\tinput\t\n1\t4\tview\t0\n";
+  int index = 2;
+  const auto row = [&](int kind, const std::string& key, const std::string& value) {
+    expected += std::to_string(index++) + "\t" + std::to_string(kind) + "\t" + key + "\t" + value + "\n";
+  };
+  row(7, "master", "");
+  for (const char* k : {"red", "green", "blue"}) row(2, k, "0");
+  row(3, "gang", "0");
+  row(8, "", "");
+  struct Band {
+    const char* group;
+    const char* prefix;
+    const char* position;
+    const char* range;
+  };
+  const Band bands[] = {{"shadows", "s", "0", "80.0000011920929"},
+                        {"midtones", "m", "50", "40.00000059604645"},
+                        {"highlights", "h", "100", "80.0000011920929"}};
+  for (const Band& b : bands) {
+    const std::string p = b.prefix;
+    row(7, b.group, "");
+    row(2, p + "Pos", b.position);
+    row(2, p + "Range", b.range);
+    for (const char* k : {"Red", "Green", "Blue"}) row(2, p + k, "0");
+    row(3, p + "Gang", "0");
+    row(8, "", "");
+  }
+  int status = -1;
+  EXPECT_EQ(HostParams("FStop", status), expected);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(index, 32);
+  // Printer Points: the same table around the neutral 25.
+  const std::string points = HostParams("PIMAIN_PrinterPoints", status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(points.find("3\t2\tred\t25\n"), std::string::npos) << points;
+  EXPECT_NE(points.find("29\t2\thBlue\t25\n"), std::string::npos) << points;
+}
+
+}  // namespace
