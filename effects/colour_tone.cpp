@@ -121,6 +121,17 @@ constexpr int ViewedBand(int32_t view) {
   return view - kShowShadows;
 }
 
+// The output, one band's weight, or the untouched source, as the view asks.
+void RenderBandView(ToneRangeEngine& engine, int32_t view, const Raster& source, Raster& destination,
+                    const Rect& area) {
+  if (view == kBandOutput)
+    engine.Apply(source, destination, area);
+  else if (view == kBandOriginal)
+    CopyArea(source, destination, area);
+  else
+    engine.ShowBand(source, destination, area, ViewedBand(view));
+}
+
 // ---------------------------------------------------------------- Color Correct
 
 // The keys of one band group, in table order: group, position, range,
@@ -214,13 +225,7 @@ class ColorCorrect final : public Effect {
   }
 
   void Render(RenderInfo& info) {
-    const int32_t view = ListIndex(kView);
-    if (view == kBandOutput)
-      engine_.Apply(*Source(), *info.destination, info.area);
-    else if (view == kBandOriginal)
-      CopyArea(*Source(), *info.destination, info.area);
-    else
-      engine_.ShowBand(*Source(), *info.destination, info.area, ViewedBand(view));
+    RenderBandView(engine_, ListIndex(kView), *Source(), *info.destination, info.area);
   }
 
  private:
@@ -372,13 +377,7 @@ class Temperature final : public Effect {
   }
 
   void Render(RenderInfo& info) {
-    const int32_t view = ListIndex(kView);
-    if (view == kBandOutput)
-      engine_.Apply(*Source(), *info.destination, info.area);
-    else if (view == kBandOriginal)
-      CopyArea(*Source(), *info.destination, info.area);
-    else
-      engine_.ShowBand(*Source(), *info.destination, info.area, ViewedBand(view));
+    RenderBandView(engine_, ListIndex(kView), *Source(), *info.destination, info.area);
   }
 
  private:
