@@ -10,22 +10,6 @@ using namespace standin;
 
 namespace {
 
-struct Output {
-  int status;
-  std::string text;
-};
-
-Output Host(const std::string& args) {
-  Output o{-1, ""};
-  FILE* p = popen((kHostPath + " " + args + " 2>&1").c_str(), "r");
-  if (p == nullptr) return o;
-  std::array<char, 4096> buf;
-  while (std::size_t n = fread(buf.data(), 1, buf.size(), p)) o.text.append(buf.data(), n);
-  const int status = pclose(p);
-  o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return o;
-}
-
 class Apply : public ::testing::Test {
  protected:
   std::filesystem::path dir = std::filesystem::temp_directory_path() /
@@ -48,8 +32,9 @@ TEST_F(Apply, RendersAtBothDepthsWithAnyTiling) {
       Document reference;
       for (const char* rows : {"256", "0", "37"}) {
         const std::string out = Out(std::string("out") + depth + "_" + rows + ".png");
-        const Output o = Host(std::string("apply ") + entry + " " + kSamples + "/coffee.png " + out + " --depth " +
-                              depth + " --tile-rows " + rows + " --set contrast=20 --quiet");
+        const HostOutput o =
+            RunHost(std::string("apply ") + entry + " " + kSamples + "/coffee.png " + out + " --depth " +
+                    depth + " --tile-rows " + rows + " --set contrast=20 --quiet");
         ASSERT_EQ(o.status, 0) << o.text;
         const Document d = Read(out);
         EXPECT_EQ(d.depth, std::atoi(depth));
@@ -63,9 +48,10 @@ TEST_F(Apply, RendersAtBothDepthsWithAnyTiling) {
 }
 
 TEST_F(Apply, TransferPathsAgree) {
-  const Output a = Host("apply BleachBypass " + kSamples + "/chelsea.png " + Out("a.png") + " --quiet");
-  const Output b = Host("apply BleachBypass " + kSamples + "/chelsea.png " + Out("b.png") +
-                        " --transfer interleaved --tile-rows 64 --quiet");
+  const HostOutput a =
+      RunHost("apply BleachBypass " + kSamples + "/chelsea.png " + Out("a.png") + " --quiet");
+  const HostOutput b = RunHost("apply BleachBypass " + kSamples + "/chelsea.png " + Out("b.png") +
+                               " --transfer interleaved --tile-rows 64 --quiet");
   ASSERT_EQ(a.status, 0) << a.text;
   ASSERT_EQ(b.status, 0) << b.text;
   EXPECT_EQ(Read(Out("a.png")), Read(Out("b.png")));
@@ -73,53 +59,58 @@ TEST_F(Apply, TransferPathsAgree) {
 
 TEST_F(Apply, SettingsFromTheCommandLine) {
   // --set and --preset reach the effect; unknown keys and bad values are usage errors.
-  ASSERT_EQ(Host("params BleachBypass --save " + Out("p.kvr")).status, 0);
-  const Output view = Host("apply BleachBypass " + kSamples + "/chelsea.png " + Out("v.png") +
-                           " --set view=1 --quiet");
+  ASSERT_EQ(RunHost("params BleachBypass --save " + Out("p.kvr")).status, 0);
+  const HostOutput view =
+      RunHost("apply BleachBypass " + kSamples + "/chelsea.png " + Out("v.png") + " --set view=1 --quiet");
   ASSERT_EQ(view.status, 0) << view.text;
   EXPECT_EQ(Read(Out("v.png")), Read(kSamples + "/chelsea.png"));
-  const Output preset = Host("apply BleachBypass " + kSamples + "/chelsea.png " + Out("q.png") + " --preset " +
-                             Out("p.kvr") + " --quiet");
+  const HostOutput preset = RunHost("apply BleachBypass " + kSamples + "/chelsea.png " + Out("q.png") +
+                                    " --preset " + Out("p.kvr") + " --quiet");
   EXPECT_EQ(preset.status, 0) << preset.text;
-  EXPECT_EQ(Host("apply BleachBypass " + kSamples + "/chelsea.png " + Out("x.png") + " --set nope=1").status, 2);
-  EXPECT_EQ(Host("apply BleachBypass " + kSamples + "/chelsea.png " + Out("x.png") + " --set amount=abc").status, 2);
-  EXPECT_EQ(Host("apply BleachBypass " + kSamples + "/chelsea.png " + Out("x.png") + " --depth 12").status, 2);
-  const Output wrong = Host("apply BlackAndWhite " + kSamples + "/chelsea.png " + Out("x.png") + " --preset " +
-                            Out("p.kvr"));
+  EXPECT_EQ(
+      RunHost("apply BleachBypass " + kSamples + "/chelsea.png " + Out("x.png") + " --set nope=1").status, 2);
+  EXPECT_EQ(
+      RunHost("apply BleachBypass " + kSamples + "/chelsea.png " + Out("x.png") + " --set amount=abc").status,
+      2);
+  EXPECT_EQ(RunHost("apply BleachBypass " + kSamples + "/chelsea.png " + Out("x.png") + " --depth 12").status,
+            2);
+  const HostOutput wrong = RunHost("apply BlackAndWhite " + kSamples + "/chelsea.png " + Out("x.png") +
+                                   " --preset " + Out("p.kvr"));
   EXPECT_EQ(wrong.status, 1);
   EXPECT_NE(wrong.text.find("preset is not for this filter"), std::string::npos) << wrong.text;
 }
 
 TEST_F(Apply, FailuresReportTheResultCode) {
-  const Output aborted = Host("apply BleachBypass " + kSamples + "/coffee.png " + Out("a.png") +
-                              " --tile-rows 50 --abort-after 1 --quiet");
+  const HostOutput aborted = RunHost("apply BleachBypass " + kSamples + "/coffee.png " + Out("a.png") +
+                                     " --tile-rows 50 --abort-after 1 --quiet");
   EXPECT_EQ(aborted.status, 1);
   EXPECT_EQ(aborted.text, "result -128: cancelled\n");
   EXPECT_FALSE(std::filesystem::exists(Out("a.png")));
-  const Output missing = Host("apply BleachBypass /no/such.png " + Out("b.png"));
+  const HostOutput missing = RunHost("apply BleachBypass /no/such.png " + Out("b.png"));
   EXPECT_EQ(missing.status, 1);
-  const Output noEffect = Host("apply Defocus " + kSamples + "/coffee.png " + Out("c.png"));
+  const HostOutput noEffect = RunHost("apply Defocus " + kSamples + "/coffee.png " + Out("c.png"));
   EXPECT_EQ(noEffect.status, 1);
   EXPECT_EQ(noEffect.text, "result -30904: no such effect: Defocus\n");
 }
 
 TEST_F(Apply, TheRegistryFileKeepsTheLastSettings) {
   const std::string registry = Out("registry.txt");
-  ASSERT_EQ(Host("apply BlackAndWhite " + kSamples + "/chelsea.png " + Out("a.png") +
-                 " --set filter=1 --registry " + registry + " --quiet")
+  ASSERT_EQ(RunHost("apply BlackAndWhite " + kSamples + "/chelsea.png " + Out("a.png") +
+                    " --set filter=1 --registry " + registry + " --quiet")
                 .status,
             0);
-  ASSERT_EQ(Host("apply BlackAndWhite " + kSamples + "/chelsea.png " + Out("b.png") + " --registry " + registry +
-                 " --quiet")
+  ASSERT_EQ(RunHost("apply BlackAndWhite " + kSamples + "/chelsea.png " + Out("b.png") + " --registry " +
+                    registry + " --quiet")
                 .status,
             0);
   EXPECT_EQ(Read(Out("a.png")), Read(Out("b.png")));
-  ASSERT_EQ(Host("apply BlackAndWhite " + kSamples + "/chelsea.png " + Out("c.png") + " --quiet").status, 0);
+  ASSERT_EQ(RunHost("apply BlackAndWhite " + kSamples + "/chelsea.png " + Out("c.png") + " --quiet").status,
+            0);
   EXPECT_NE(Read(Out("a.png")), Read(Out("c.png")));
 }
 
 TEST_F(Apply, ParamsListsTheTable) {
-  const Output o = Host("params BleachBypass");
+  const HostOutput o = RunHost("params BleachBypass");
   ASSERT_EQ(o.status, 0) << o.text;
   EXPECT_EQ(o.text,
             "0\t1\tbackground\t\n1\t4\tview\t0\n2\t2\tamount\t100\n3\t2\tsaturation\t0\n4\t2\tcontrast\t0\n"

@@ -1,7 +1,6 @@
 // The colour and tone family through the real module: every view of every
 // member gives the same image whatever the tiling, at both depths, and the
 // exact edge cases hold on a photograph.
-#include <sys/wait.h>
 #include <array>
 #include <cstdio>
 
@@ -11,11 +10,6 @@ using namespace e2e;
 using namespace standin;
 
 namespace {
-
-struct Look {
-  const char* entry;
-  std::vector<std::pair<std::string, std::string>> set;
-};
 
 // Settings that reach every stage of each member, and each diagnostic view.
 const Look kLooks[] = {
@@ -63,17 +57,7 @@ TEST(ColourTone, EveryTilingGivesTheSameImage) {
   for (const Look& look : kLooks) {
     for (int32_t depth : {8, 16}) {
       const Document source = Photo("chelsea.png", 110, 90, depth);
-      HostOptions whole;
-      whole.tileRows = 1000;
-      const Document reference = RenderWith(look.entry, source, look.set, whole);
-      EXPECT_NE(reference, source) << look.entry << " " << depth;
-      for (int32_t rows : {1, 13, 64}) {
-        HostOptions banded;
-        banded.tileRows = rows;
-        const Document out = RenderWith(look.entry, source, look.set, banded);
-        EXPECT_EQ(out, reference) << look.entry << " " << depth << "-bit, " << rows
-                                  << " rows: " << FirstDifference(out, reference);
-      }
+      EXPECT_NE(ExpectBandsAgree(look, source, {1, 13, 64}), source) << look.entry << " " << depth;
     }
   }
 }
@@ -157,17 +141,6 @@ TEST(ColourTone, ColorTemperatureOfTheModuleRendersDestinationKelvin) {
   EXPECT_EQ(withPreset, byKelvin) << FirstDifference(withPreset, byKelvin);
 }
 
-std::string HostParams(const std::string& entry, int& status) {
-  std::string text;
-  FILE* p = popen((kHostPath + " params " + entry + " 2>&1").c_str(), "r");
-  if (p == nullptr) return text;
-  std::array<char, 4096> buf;
-  while (std::size_t n = fread(buf.data(), 1, buf.size(), p)) text.append(buf.data(), n);
-  const int s = pclose(p);
-  status = WIFEXITED(s) ? WEXITSTATUS(s) : -1;
-  return text;
-}
-
 TEST(ColourTone, HostListsColorCorrectParameters) {
   std::string expected = "0\t1\tinput\t\n1\t4\tview\t0\n";
   int index = 2;
@@ -193,11 +166,10 @@ TEST(ColourTone, HostListsColorCorrectParameters) {
     for (const char* k : {"Bri", "Con", "Gam", "R", "G", "B"}) row(2, p + k, "0");
     row(8, "", "");
   }
-  int status = -1;
-  const std::string listed = HostParams("ColorCorrect", status);
-  EXPECT_EQ(status, 0);
+  const HostOutput listed = RunHost("params ColorCorrect");
+  EXPECT_EQ(listed.status, 0);
   EXPECT_EQ(index, 44);
-  EXPECT_EQ(listed, expected);
+  EXPECT_EQ(listed.text, expected);
 }
 
 }  // namespace

@@ -2,9 +2,15 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <array>
+#include <cstdio>
+#include <initializer_list>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "framework/registry.h"
 #include "framework/settings_block.h"
@@ -20,6 +26,32 @@ namespace e2e {
 inline const std::string kModulePath = std::string(OVRA_MODULE_DIR) + "/ovra.so";
 inline const std::string kHostPath = std::string(OVRA_MODULE_DIR) + "/ovra-host";
 inline const std::string kSamples = std::string(OVRA_SOURCE_DIR) + "/data/samples";
+
+// Parameter keys and the values to set, as `ovra-host apply --set` takes them.
+using Settings = std::vector<std::pair<std::string, std::string>>;
+
+// An effect and the settings that give one of its looks.
+struct Look {
+  std::string entry;
+  Settings set;
+};
+
+// What one ovra-host command printed on stdout and stderr, and its exit status.
+struct HostOutput {
+  int status = -1;
+  std::string text;
+};
+
+inline HostOutput RunHost(const std::string& args) {
+  HostOutput o;
+  FILE* p = popen((kHostPath + " " + args + " 2>&1").c_str(), "r");
+  if (p == nullptr) return o;
+  std::array<char, 4096> buf;
+  while (std::size_t n = fread(buf.data(), 1, buf.size(), p)) o.text.append(buf.data(), n);
+  const int status = pclose(p);
+  o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return o;
+}
 
 inline standin::Module& RealModule() {
   static std::unique_ptr<standin::Module> m = [] {
@@ -49,9 +81,9 @@ inline std::string FirstDifference(const standin::Document& a, const standin::Do
   for (std::size_t i = 0; i < a.samples.size(); ++i)
     if (a.samples[i] != b.samples[i]) {
       const std::size_t pixel = i / 3;
-      return "first difference at x " + std::to_string(pixel % a.width) + ", y " + std::to_string(pixel / a.width) +
-             ", channel " + std::to_string(i % 3) + ": " + std::to_string(a.samples[i]) + " vs " +
-             std::to_string(b.samples[i]);
+      return "first difference at x " + std::to_string(pixel % a.width) + ", y " +
+             std::to_string(pixel / a.width) + ", channel " + std::to_string(i % 3) + ": " +
+             std::to_string(a.samples[i]) + " vs " + std::to_string(b.samples[i]);
     }
   return "equal";
 }
@@ -84,8 +116,8 @@ inline std::vector<uint8_t> DefaultSettings(const std::string& entry) {
 // Renders entry over doc at the table defaults with `set` applied, the host
 // shaped by options.
 inline standin::Document RenderWith(const std::string& entry, const standin::Document& doc,
-                                    const std::vector<std::pair<std::string, std::string>>& set,
-                                    const standin::HostOptions& options = {}, int16_t* result = nullptr) {
+                                    const Settings& set, const standin::HostOptions& options = {},
+                                    int16_t* result = nullptr) {
   standin::Host host(options);
   host.SetDocument(doc);
   std::vector<uint8_t> block = DefaultSettings(entry);
@@ -107,6 +139,34 @@ inline standin::Document RenderWith(const std::string& entry, const standin::Doc
   if (result) *result = r.result;
   EXPECT_EQ(r.result, 0) << entry << ": " << r.message;
   return host.Doc();
+}
+
+// Effects whose output may follow the tiling (their grain is laid out per
+// band) only promise the same image for the same bands.
+enum class Tiling { kAnyBandsGiveTheWholeImage, kSameBandsGiveTheSameImage };
+
+// Renders `look` over source in one band and in bands of each of `rows` (0:
+// the host gives no tile size), expects every banded image to equal the
+// one-band image (or, for kSameBandsGiveTheSameImage, a second render with
+// the same bands), and returns the one-band image. `what` names the case in
+// failure messages.
+inline standin::Document ExpectBandsAgree(const Look& look, const standin::Document& source,
+                                          std::initializer_list<int32_t> rows, const std::string& what = "",
+                                          Tiling tiling = Tiling::kAnyBandsGiveTheWholeImage) {
+  standin::HostOptions whole;
+  whole.tileRows = source.height;
+  const standin::Document reference = RenderWith(look.entry, source, look.set, whole);
+  for (int32_t r : rows) {
+    standin::HostOptions banded;
+    banded.tileRows = r;
+    const standin::Document out = RenderWith(look.entry, source, look.set, banded);
+    const standin::Document expected = tiling == Tiling::kAnyBandsGiveTheWholeImage
+                                           ? reference
+                                           : RenderWith(look.entry, source, look.set, banded);
+    EXPECT_EQ(out, expected) << look.entry << " " << what << " " << source.depth << "-bit, " << r
+                             << " rows: " << FirstDifference(out, expected);
+  }
+  return reference;
 }
 
 }  // namespace e2e

@@ -12,39 +12,12 @@
 #include "host/module_loader.h"
 #include "host/resources_reader.h"
 #include "plugin/entry_table.h"
+#include "tests/e2e/e2e_fixture.h"
 
+using namespace e2e;
 using namespace standin;
 
 namespace {
-
-const std::string kModulePath = std::string(OVRA_MODULE_DIR) + "/ovra.so";
-const std::string kHost = std::string(OVRA_MODULE_DIR) + "/ovra-host";
-
-Module& RealModule() {
-  static std::unique_ptr<Module> m = [] {
-    std::string error;
-    auto loaded = Module::Load(kModulePath, error);
-    EXPECT_NE(loaded, nullptr) << error;
-    return loaded;
-  }();
-  return *m;
-}
-
-struct Output {
-  int status;
-  std::string out;
-};
-
-Output RunHost(const std::string& args) {
-  Output o{-1, ""};
-  FILE* p = popen((kHost + " " + args + " 2>&1").c_str(), "r");
-  if (p == nullptr) return o;
-  std::array<char, 4096> buf;
-  while (std::size_t n = fread(buf.data(), 1, buf.size(), p)) o.out.append(buf.data(), n);
-  const int status = pclose(p);
-  o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return o;
-}
 
 TEST(ModuleFile, ExportsExactlyTheEntryPoints) {
   const std::vector<std::string> symbols = RealModule().ExportedSymbols();
@@ -109,7 +82,8 @@ TEST(ModuleFile, FirstPropertyListByteForByte) {
   for (std::size_t i = 0; i < resources.size(); i += 2) {
     std::vector<PipleProperty> p;
     ASSERT_TRUE(ReadProperties(resources[i].bytes, p, error));
-    EXPECT_EQ(p[1].value[0], strnlen(reinterpret_cast<const char*>(p[1].value.data() + 1), p[1].value.size() - 1));
+    EXPECT_EQ(p[1].value[0],
+              strnlen(reinterpret_cast<const char*>(p[1].value.data() + 1), p[1].value.size() - 1));
   }
 }
 
@@ -147,17 +121,17 @@ TEST(ModuleFile, FirstTerminologyResource) {
 }
 
 TEST(HostCommand, ListsEveryExportedEntryPoint) {
-  const Output o = RunHost("list --all --module " + kModulePath);
-  EXPECT_EQ(o.status, 0) << o.out;
-  EXPECT_EQ(std::count(o.out.begin(), o.out.end(), '\n'), 77);
-  EXPECT_NE(o.out.find("PIMAIN_BlackAndWhite\n"), std::string::npos);
+  const HostOutput o = RunHost("list --all --module " + kModulePath);
+  EXPECT_EQ(o.status, 0) << o.text;
+  EXPECT_EQ(std::count(o.text.begin(), o.text.end(), '\n'), 77);
+  EXPECT_NE(o.text.find("PIMAIN_BlackAndWhite\n"), std::string::npos);
 }
 
 TEST(HostCommand, ListsTheFiltersOfTheResources) {
-  const Output o = RunHost("list --module " + kModulePath);
-  EXPECT_EQ(o.status, 0) << o.out;
-  EXPECT_EQ(o.out.substr(0, o.out.find('\n')), "16048\tOvra Soft Effects...\tPIMAIN_SoftEffects");
-  EXPECT_EQ(std::count(o.out.begin(), o.out.end(), '\n'), 25);
+  const HostOutput o = RunHost("list --module " + kModulePath);
+  EXPECT_EQ(o.status, 0) << o.text;
+  EXPECT_EQ(o.text.substr(0, o.text.find('\n')), "16048\tOvra Soft Effects...\tPIMAIN_SoftEffects");
+  EXPECT_EQ(std::count(o.text.begin(), o.text.end(), '\n'), 25);
 }
 
 TEST(HostCommand, UsageErrors) {
@@ -169,9 +143,9 @@ TEST(HostCommand, UsageErrors) {
 }
 
 TEST(HostCommand, ParamsOfAnEntryWithoutAnEffect) {
-  const Output o = RunHost("params Defocus --module " + kModulePath);
+  const HostOutput o = RunHost("params Defocus --module " + kModulePath);
   EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.out, "result -30904: no such effect: Defocus\n");
+  EXPECT_EQ(o.text, "result -30904: no such effect: Defocus\n");
 }
 
 }  // namespace
