@@ -248,6 +248,7 @@ class GlowEffect final : public Effect {
   enum View { kOutput, kSelection, kOriginal };
   static constexpr GlowParams kGlow{kMode, kBlend, kBrightness, kBlurH, kBlurV, kGang, kColour};
   static constexpr MatteParams kMatte{kMattePosition};
+  static constexpr MatteViews kMatteViews{kOriginal, kSelection};
   using Effect::Effect;
 
   bool IsActive() const { return ListIndex(kView) != kOriginal; }
@@ -259,19 +260,10 @@ class GlowEffect final : public Effect {
   void Render(RenderInfo& info) {
     const Raster& source = *Source();
     Raster& d = *info.destination;
-    const int32_t view = ListIndex(kView);
-    if (view == kOriginal) {
-      CopyArea(source, d, info.area);
-      return;
-    }
     const double brightness = kGlow.Brightness(*this);
     RasterRef matte;
-    if (view == kSelection || brightness > 0)
-      matte = matte_.Build(source, info.area, info, kMatte.Read(*this));
-    if (view == kSelection) {
-      ShowMatte(*matte, d, info.area);
+    if (kMatteViews.Render(ListIndex(kView), brightness > 0, matte_, kMatte.Read(*this), source, info, matte))
       return;
-    }
     CopyArea(source, d, info.area);
     if (brightness > 0) Glow(d, *matte, info.area, kGlow.Read(*this, info), info);
   }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 
+#include "effects/colour_ops.h"
 #include "effects/glow.h"
 #include "effects/selection_matte.h"
 #include "framework/effect.h"
@@ -84,6 +85,30 @@ inline Margins MatteGlowMargins(const RenderInfo& info, const MatteSettings& mat
   constexpr int64_t kMax = int64_t{1} << 28;
   return {static_cast<int32_t>(std::min(x, kMax)), static_cast<int32_t>(std::min(y, kMax))};
 }
+
+// The "Original" and "Selection" views of a glow member, by their list
+// indexes, and the selection matte its output view needs.
+struct MatteViews {
+  int32_t original;
+  int32_t selection;
+
+  // Renders the "Original" view (the source) or the "Selection" view (the
+  // matte as grey) and returns true. For any other view returns false, with
+  // `matte` built when `glowing` (the glow's brightness is above 0).
+  bool Render(int32_t view, bool glowing, SelectionMatte& builder, const MatteSettings& settings,
+              const Raster& source, const RenderInfo& info, RasterRef& matte) const {
+    if (view == original) {
+      CopyArea(source, *info.destination, info.area);
+      return true;
+    }
+    if (view == selection || glowing) matte = builder.Build(source, info.area, info, settings);
+    if (view == selection) {
+      ShowMatte(*matte, *info.destination, info.area);
+      return true;
+    }
+    return false;
+  }
+};
 
 inline void Grow(Rect& rect, const Margins& m) {
   rect = rect.Grown(m.y, m.x);

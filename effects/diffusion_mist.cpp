@@ -92,6 +92,7 @@ class Mist final : public Effect {
   enum View { kOutput, kSelection, kOriginal };
   static constexpr GlowParams kGlow{kMode, kBlend, kBrightness, kBlurH, kBlurV, kGang, kColour};
   static constexpr MatteParams kMatte{kMattePosition};
+  static constexpr MatteViews kMatteViews{kOriginal, kSelection};
   using Effect::Effect;
 
   bool IsActive() const { return ListIndex(kView) != kOriginal; }
@@ -106,19 +107,10 @@ class Mist final : public Effect {
   void Render(RenderInfo& info) {
     const Raster& source = *Source();
     Raster& d = *info.destination;
-    const int32_t view = ListIndex(kView);
-    if (view == kOriginal) {
-      CopyArea(source, d, info.area);
-      return;
-    }
     const double brightness = kGlow.Brightness(*this);
     RasterRef matte;
-    if (view == kSelection || brightness > 0)
-      matte = matte_.Build(source, info.area, info, kMatte.Read(*this));
-    if (view == kSelection) {
-      ShowMatte(*matte, d, info.area);
+    if (kMatteViews.Render(ListIndex(kView), brightness > 0, matte_, kMatte.Read(*this), source, info, matte))
       return;
-    }
     CopyArea(source, d, info.area);
     if constexpr (kWarming) {
       LoadGel();
@@ -247,6 +239,7 @@ class Fog final : public Effect {
   enum View { kOutput, kSelection, kOriginal };
   static constexpr GlowParams kGlow{-1, kBlend, kBrightness, kBlurH, kBlurV, kGang, kGlowColour};
   static constexpr MatteParams kMatte{kMattePosition};
+  static constexpr MatteViews kMatteViews{kOriginal, kSelection};
   using Effect::Effect;
 
   bool IsActive() const { return ListIndex(kView) != kOriginal; }
@@ -256,19 +249,10 @@ class Fog final : public Effect {
   void Render(RenderInfo& info) {
     const Raster& source = *Source();
     Raster& d = *info.destination;
-    const int32_t view = ListIndex(kView);
-    if (view == kOriginal) {
-      CopyArea(source, d, info.area);
-      return;
-    }
     const double brightness = kGlow.Brightness(*this);
     RasterRef matte;
-    if (view == kSelection || brightness > 0)
-      matte = matte_.Build(source, info.area, info, kMatte.Read(*this));
-    if (view == kSelection) {
-      ShowMatte(*matte, d, info.area);
+    if (kMatteViews.Render(ListIndex(kView), brightness > 0, matte_, kMatte.Read(*this), source, info, matte))
       return;
-    }
     const Margins m = Reach(info);
     const FogGeometry geometry(PointValue(kVanish), RangeValue(kMinDepth), RangeValue(kMaxDepth),
                                info.imageWidth, info.imageHeight);
@@ -459,6 +443,7 @@ class FauxFilm final : public Effect {
   enum View { kOutput, kSelection, kOriginal };
   static constexpr GlowParams kGlow{kMode, kBlend, kBrightness, kBlurH, kBlurV, kGang, kColour};
   static constexpr MatteParams kMatte{kMattePosition};
+  static constexpr MatteViews kMatteViews{kOriginal, kSelection};
   using Effect::Effect;
 
   bool IsActive() const { return true; }
@@ -469,18 +454,10 @@ class FauxFilm final : public Effect {
     const Raster& source = *Source();
     Raster& d = *info.destination;
     const Rect& area = info.area;
-    const int32_t view = ListIndex(kView);
-    if (view == kOriginal) {
-      CopyArea(source, d, area);
-      return;
-    }
     const double brightness = kGlow.Brightness(*this);
     RasterRef matte;
-    if (view == kSelection || brightness > 0) matte = matte_.Build(source, area, info, kMatte.Read(*this));
-    if (view == kSelection) {
-      ShowMatte(*matte, d, area);
+    if (kMatteViews.Render(ListIndex(kView), brightness > 0, matte_, kMatte.Read(*this), source, info, matte))
       return;
-    }
     CopyArea(source, d, area);
     ColorCorrection c;
     c.hue = RangeValue(kHue);
