@@ -4,6 +4,7 @@
 #include <array>
 #include <vector>
 
+#include "effects/selection_matte.h"
 #include "imaging/tone_curve.h"
 
 namespace fx {
@@ -40,7 +41,7 @@ void WarmCoolShiftT(const Raster& source, Raster& destination, const Rect& rect,
 // per depth.
 template <class S>
 const std::vector<S>& HighlightTable() {
-  static const std::vector<S> table = CurveTable<S>(TonalBand(1.0, 1.6));
+  static const std::vector<S> table = CurveTable<S>(TonalBand(kHighlightBandCentre, kHighlightBandWidth));
   return table;
 }
 

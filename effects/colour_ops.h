@@ -79,7 +79,7 @@ inline constexpr const char* kMonoFilterItems[] = {"Normal", "Red", "Green", "Bl
 void MonoFilter(Raster& raster, const Rect& rect, MonoFilterKind filter);
 
 // The matte of the image's brightest parts: the luminance selection matte
-// with its band at position 1.0 and range 0.8 (centre 1, width 1.6), nothing
+// with its band at position 1.0 and range 0.8 (centre 1, width 0.8), nothing
 // clipped, grown or blurred. mask is one channel of the image's depth with
 // the image's coordinates; only rect is written.
 void FillHighlightMask(const Raster& image, Raster& mask, const Rect& rect);

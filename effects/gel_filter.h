@@ -26,11 +26,6 @@ namespace fx {
 
 class GelFilter {
  public:
-  // The highlight matte: a luminance selection centred at full scale with a
-  // range of 80 (the band reaches 0 at 1.6 from its centre).
-  static constexpr double kHighlightCentre = 1.0;
-  static constexpr double kHighlightWidth = 1.6;
-
   // The transmission of R, G and B (0..1, single precision from here on) and
   // the three fractions 0..1. The transmission tables, table8_c[i] =
   // trunc(i x colour_c) and table16_c[i] likewise for i up to 32768, are

@@ -48,6 +48,13 @@ inline constexpr const char* kExtractOnItems[] = {"Luminance", "Hue",  "Saturati
                                                   "Green",     "Blue", "Cyan",       "Magenta", "Yellow"};
 inline constexpr int32_t kExtractOnCount = static_cast<int32_t>(std::size(kExtractOnItems));
 
+// The highlight matte every "Preserve Highlights" control restores through:
+// the luminance matte at position 1.0 and range 0.8, given to the builder as
+// a band centred at full scale whose width is 0.8. Points (0.2, 0), (0.6, 0.2)
+// and (1, 1): only the brightest parts keep their colour.
+inline constexpr double kHighlightBandCentre = 1.0;
+inline constexpr double kHighlightBandWidth = 0.8;
+
 // Everything a matte is built from, in the units the matte works in.
 struct MatteSettings {
   ExtractOn extractOn = ExtractOn::kLuminance;
