@@ -37,17 +37,9 @@ void WarmCoolShiftT(const Raster& source, Raster& destination, const Rect& rect,
   }
 }
 
-// The highlight matte's band table, the same for every caller: built once
-// per depth.
-template <class S>
-const std::vector<S>& HighlightTable() {
-  static const std::vector<S> table = CurveTable<S>(TonalBand(kHighlightBandCentre, kHighlightBandWidth));
-  return table;
-}
-
 template <class S>
 void FillHighlightMaskT(const Raster& image, Raster& mask, const Rect& rect) {
-  const std::vector<S>& table = HighlightTable<S>();
+  const std::span<const S> table = HighlightTable<S>();
   for (int32_t y = rect.top; y < rect.bottom; ++y) {
     const S* p = image.RowAs<S>(y) + 4 * rect.left;
     S* m = mask.RowAs<S>(y) + rect.left;

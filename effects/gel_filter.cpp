@@ -66,7 +66,7 @@ void GelFilter::ApplyT(Raster& destination, const Rect& rect) {
   const int32_t h = static_cast<int32_t>(highlights_ * static_cast<float>(L));
   const S* table[3] = {TableOf<S>(0), TableOf<S>(1), TableOf<S>(2)};
   std::span<const S> band;
-  if (highlights_ > 0) band = highlightBand_.Table<S>(kHighlightBandCentre, kHighlightBandWidth);
+  if (highlights_ > 0) band = HighlightTable<S>();
 
   for (int32_t y = rect.top; y < rect.bottom; ++y) {
     S* p = destination.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(rect.left);

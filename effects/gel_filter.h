@@ -65,7 +65,6 @@ class GelFilter {
   float opacity_ = 0;
   float highlights_ = 0;
   int32_t tableBuilds_ = 0;
-  TonalSelector highlightBand_;
 };
 
 }  // namespace fx

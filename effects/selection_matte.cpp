@@ -67,6 +67,14 @@ std::span<const S> TonalSelector::Table(double centre, double width) {
   return c.table;
 }
 
+template <class S>
+std::span<const S> HighlightTable() {
+  static const std::vector<S> table = CurveTable<S>(TonalBand(kHighlightBandCentre, kHighlightBandWidth));
+  return table;
+}
+template std::span<const uint8_t> HighlightTable<uint8_t>();
+template std::span<const uint16_t> HighlightTable<uint16_t>();
+
 void TonalSelector::Select(const Raster& source, Raster& matte, const Rect& rect, ExtractOn channel,
                            double centre, double width) {
   WithDepth(source.Is16Bit(), [&]<class S>() {

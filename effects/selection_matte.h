@@ -55,9 +55,16 @@ inline constexpr int32_t kExtractOnCount = static_cast<int32_t>(std::size(kExtra
 inline constexpr double kHighlightBandCentre = 1.0;
 inline constexpr double kHighlightBandWidth = 0.8;
 
+// The highlight band's table at depth S (kTableSize entries), built once per
+// depth; every highlight restore reads this one table.
+template <class S>
+std::span<const S> HighlightTable();
+
 // Everything a matte is built from, in the units the matte works in.
 struct MatteSettings {
   ExtractOn extractOn = ExtractOn::kLuminance;
+  // The selection groups' defaults (position 100, range 80 %, width twice
+  // the percentage); the highlight matte is not built from these.
   double centre = 1.0;    // band centre, a fraction of full scale
   double width = 1.6;     // distance from the centre at which the band reaches 0
   double clipBlack = 0;   // fractions of full scale cut from the bottom ...

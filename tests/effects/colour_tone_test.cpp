@@ -179,9 +179,11 @@ TEST(HighlightMask, IsTheLuminanceSelectionAtPosition100Range80) {
     fx::RenderInfo info;
     info.imageWidth = 23;
     info.imageHeight = 9;
+    // Position 1.0 and range 0.8 are the builder's own units: the band's
+    // width is the range itself, not twice it.
     fx::MatteSettings s;  // luminance
-    s.centre = 100 * 0.01;
-    s.width = 80 * 0.02;
+    s.centre = 1.0;
+    s.width = 0.8;
     const fx::RasterRef expected = selection.Build(*src, rect, info, s);
     for (int32_t y = 0; y < 9; ++y)
       for (int32_t x = 0; x < 23; ++x) {

@@ -284,6 +284,31 @@ TEST(GelCatalogueRender, PreserveHighlightsKeepsWhiteWhite) {
   }
 }
 
+TEST(GelCatalogueRender, PreserveHighlightsSparesOnlyTheBrightest) {
+  // CC05R with Preserve Highlights 100: below 0.2 of full scale the highlight
+  // matte is 0 and the grey is fully filtered; white keeps its colour; a 70 %
+  // grey lies strictly between its filtered and its unfiltered value.
+  for (bool is16Bit : {false, true}) {
+    const int32_t L = is16Bit ? 32768 : 255;
+    Instance e(fx::effects::kColorCompensating);
+    e.Set("presets", 1);
+    ASSERT_EQ(e.P("highlights").number, 50);
+    const int32_t dark = L * 15 / 100, light = L * 70 / 100;
+    e.Set("highlights", 0);
+    const Pixel darkFiltered = RenderPixel(e, {dark, dark, dark, 5}, is16Bit);
+    const Pixel lightFiltered = RenderPixel(e, {light, light, light, 5}, is16Bit);
+    ASSERT_LT(lightFiltered[2], light);
+    e.Set("highlights", 100);
+    EXPECT_EQ(RenderPixel(e, {dark, dark, dark, 5}, is16Bit), darkFiltered) << is16Bit;
+    EXPECT_EQ(RenderPixel(e, {L, L, L, 5}, is16Bit), (Pixel{L, L, L, 5})) << is16Bit;
+    const Pixel between = RenderPixel(e, {light, light, light, 5}, is16Bit);
+    for (int c = 1; c < 3; ++c) {
+      EXPECT_GT(between[c], lightFiltered[c]) << is16Bit << " channel " << c;
+      EXPECT_LT(between[c], light) << is16Bit << " channel " << c;
+    }
+  }
+}
+
 TEST(GelCatalogueRender, NoOpacityOnlyDarkensThroughTheGrad) {
   for (bool is16Bit : {false, true}) {
     const int32_t L = is16Bit ? 32768 : 255;

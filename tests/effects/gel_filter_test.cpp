@@ -128,8 +128,7 @@ TEST(GelFilter, HighlightsKeepTheirUnfilteredColour) {
   EXPECT_EQ(Filter({grey, 1, 1}, {32768, 32768, 32768, 1}, true), (Pixel{32768, 32768, 32768, 1}));
   EXPECT_EQ(Filter({grey, 1, 0.5}, {32768, 32768, 32768, 1}, true), (Pixel{24576, 24576, 24576, 1}));
   // A mid grey is partly selected: its weight is the shared matte's.
-  fx::TonalSelector band;
-  const int32_t w = band.Table<uint8_t>(1.0, 1.6)[128];
+  const int32_t w = fx::HighlightTable<uint8_t>()[128];
   ASSERT_GT(w, 0);
   ASSERT_LT(w, 255);
   const int32_t expected = (64 * (255 - w) + 128 * w) / 255;

@@ -272,6 +272,21 @@ TEST(SelectionMatte, BlurSoftensTheMatteEdge) {
   for (int32_t y = 0; y < 5; ++y) EXPECT_EQ(At(*out, 9, y), At(*out, 9, 2)) << y;
 }
 
+TEST(HighlightTable, IsTheBandOfWidthPointEightAtFullScale) {
+  // Points (0.2, 0), (0.6, 0.2) and (1, 1) of full scale, at both depths.
+  const auto check = [](auto table, int32_t L) {
+    ASSERT_EQ(static_cast<int64_t>(table.size()), int64_t{L} + 1);
+    for (int32_t i = 0; i <= L / 5; ++i) ASSERT_EQ(table[i], 0) << L << " at " << i;
+    const int32_t mid = table[L * 6 / 10];
+    EXPECT_NEAR(mid, L / 5, L / 100 + 1) << L;
+    EXPECT_EQ(table[L], L) << L;
+    // Between the points the band rises: the restore grows with luminance.
+    for (int32_t i = L / 5 + 1; i <= L; ++i) ASSERT_GE(table[i], table[i - 1]) << L << " at " << i;
+  };
+  check(fx::HighlightTable<uint8_t>(), 255);
+  check(fx::HighlightTable<uint16_t>(), 32768);
+}
+
 TEST(SelectionGroups, ReadersConvertTheUnits) {
   Instance e(fx::effects::kMatteGenerator);
   auto& effect = static_cast<fx::Effect&>(*e);
