@@ -1202,9 +1202,11 @@ class ColorTemp final : public Effect {
     GradStage::Read(*this, kGrad).Apply(*Source(), info, view == kShowGrad);
   }
 
+  // A chosen light source is the destination for every instance; the
+  // registry flag only changes what choosing it does to the parameter.
   double DestinationKelvin() const {
     const int32_t preset = Preset();
-    return preset > 0 && !HeldByRegistry() ? kLightSources[preset].kelvin : RangeValue(kDestination);
+    return preset > 0 ? kLightSources[preset].kelvin : RangeValue(kDestination);
   }
 
  private:

@@ -131,14 +131,16 @@ TEST(ColourTone, SelectiveSaturationLeavesGreysAlone) {
 }
 
 // The module's instances are the registry's: a light source chosen without
-// the dialog leaves "Destination Kelvin" in charge.
-TEST(ColourTone, ColorTemperatureOfTheModuleRendersDestinationKelvin) {
-  const Document source = Photo("coffee.png", 50, 40, 8);
-  const Document byKelvin = RenderWith("ColorTemperature", source, {{"destKelvin", "6500"}});
-  const Document withPreset =
-      RenderWith("ColorTemperature", source, {{"destKelvin", "6500"}, {"presets", "2"}});
-  EXPECT_NE(byKelvin, source);
-  EXPECT_EQ(withPreset, byKelvin) << FirstDifference(withPreset, byKelvin);
+// the dialog is still the destination, whatever "Destination Kelvin" holds.
+TEST(ColourTone, ColorTemperatureOfTheModuleRendersThePresetsKelvin) {
+  for (int32_t depth : {8, 16}) {
+    const Document source = Photo("coffee.png", 50, 40, depth);
+    // "Photographic Daylight (5500K)" against a 5500 K source: Ts = Td.
+    const Document daylight = RenderWith("ColorTemperature", source, {{"sourceKelvin", "5500"}, {"presets", "43"}});
+    EXPECT_EQ(daylight, source) << depth << ": " << FirstDifference(daylight, source);
+    const Document byKelvin = RenderWith("ColorTemperature", source, {{"sourceKelvin", "5500"}});
+    EXPECT_NE(byKelvin, source) << depth;
+  }
 }
 
 TEST(ColourTone, HostListsColorCorrectParameters) {

@@ -801,32 +801,40 @@ TEST(ColorTemperature, HighlightsComeBackThroughTheMatte) {
 
 TEST(ColorTemperature, PresetsAgainstDestinationKelvin) {
   const int presets = 3;
-  for (bool held : {false, true}) {
-    Instance e(fx::effects::kColorTemperature);
-    ASSERT_EQ(fx::IndexOfKey(*e, "presets"), presets);
-    if (held) e->flags |= fx::kHeldByRegistry;
-    e.Set("sourceKelvin", 5500);
-    ASSERT_EQ(fx::effects::LightSources()[43].kelvin, 5500);  // "Photographic Daylight (5500K)"
-    e.Set("presets", 43);
-    e->routines->parameterChanged(&*e, presets);
-    if (held) {
-      // The registry's instance takes the Kelvin into the parameter, which
-      // stays editable and is what it renders.
-      EXPECT_EQ(e.P("destKelvin").number, 5500);
-      EXPECT_TRUE(e.P("destKelvin").Enabled());
-      EXPECT_EQ(e.P("destKelvin").flags & 0x20000000u, 0x20000000u);
-      EXPECT_EQ(RenderPixel(e, {200, 100, 50, 255}, false), (Pixel{200, 100, 50, 255}));
+  for (bool is16Bit : {false, true}) {
+    const Pixel in = is16Bit ? Pixel{25000, 12000, 6000, 32768} : Pixel{200, 100, 50, 255};
+    for (bool held : {false, true}) {
+      SCOPED_TRACE(std::string(is16Bit ? "16-bit" : "8-bit") + (held ? " held" : " not held"));
+      Instance e(fx::effects::kColorTemperature);
+      ASSERT_EQ(fx::IndexOfKey(*e, "presets"), presets);
+      if (held) e->flags |= fx::kHeldByRegistry;
+      e.Set("sourceKelvin", 5500);
+      ASSERT_EQ(fx::effects::LightSources()[43].kelvin, 5500);  // "Photographic Daylight (5500K)"
+      // A recorded action carries the preset with the parameter left as it
+      // was: the preset's Kelvin is the destination, Ts = Td.
+      e.Set("presets", 43);
+      ASSERT_EQ(e.P("destKelvin").number, 3200);
+      EXPECT_EQ(RenderPixel(e, in, is16Bit), in);
+      e->routines->parameterChanged(&*e, presets);
+      if (held) {
+        // The registry's instance takes the Kelvin into the parameter, which
+        // stays editable.
+        EXPECT_EQ(e.P("destKelvin").number, 5500);
+        EXPECT_TRUE(e.P("destKelvin").Enabled());
+        EXPECT_EQ(e.P("destKelvin").flags & 0x20000000u, 0x20000000u);
+      } else {
+        // Other instances grey the parameter out.
+        EXPECT_EQ(e.P("destKelvin").number, 3200);
+        EXPECT_FALSE(e.P("destKelvin").Enabled());
+      }
+      EXPECT_EQ(RenderPixel(e, in, is16Bit), in);
       e.Set("destKelvin", 3200);
-      EXPECT_NE(RenderPixel(e, {200, 100, 50, 255}, false), (Pixel{200, 100, 50, 255}));
-    } else {
-      // Other instances render the light source and grey the parameter out.
-      EXPECT_EQ(e.P("destKelvin").number, 3200);
-      EXPECT_FALSE(e.P("destKelvin").Enabled());
-      EXPECT_EQ(RenderPixel(e, {200, 100, 50, 255}, false), (Pixel{200, 100, 50, 255}));
+      EXPECT_EQ(RenderPixel(e, in, is16Bit), in);
+      // Without a preset the parameter is the destination.
       e.Set("presets", 0);
       e->routines->parameterChanged(&*e, presets);
       EXPECT_TRUE(e.P("destKelvin").Enabled());
-      EXPECT_NE(RenderPixel(e, {200, 100, 50, 255}, false), (Pixel{200, 100, 50, 255}));
+      EXPECT_NE(RenderPixel(e, in, is16Bit), in);
     }
   }
 }
