@@ -238,7 +238,6 @@ int Apply(const Args& args) {
     return 1;
   }
   if (depth != 0 && depth != doc.depth) doc = ConvertDepth(doc, depth);
-  if (options.interleaved && doc.depth != 8) return Usage("the interleaved transfer moves 8-bit documents only");
 
   Host host(options);
   host.SetDocument(std::move(doc));

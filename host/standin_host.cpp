@@ -526,6 +526,26 @@ SPErr RegistryGet(const char* key, PIActionDescriptor* d) {
 }
 
 // Interleaved transfer.
+int32_t SampleBytes(const Document& doc) { return doc.depth == 16 ? 2 : 1; }
+
+std::size_t PlaneBytes(const Document& doc, int32_t width, int32_t height) {
+  return static_cast<std::size_t>(std::max(width, 0)) * std::max(height, 0) * 3 * SampleBytes(doc);
+}
+
+void StorePlaneSample(const Document& doc, uint8_t* plane, std::size_t index, uint16_t v) {
+  if (doc.depth == 16)
+    std::memcpy(plane + 2 * index, &v, sizeof v);
+  else
+    plane[index] = static_cast<uint8_t>(v);
+}
+
+uint16_t LoadPlaneSample(const Document& doc, const uint8_t* plane, std::size_t index) {
+  if (doc.depth != 16) return plane[index];
+  uint16_t v;
+  std::memcpy(&v, plane + 2 * index, sizeof v);
+  return v;
+}
+
 OSErr AdvanceState() {
   Host& host = *Host::Active();
   Host::Impl& impl = host.impl();
@@ -533,30 +553,32 @@ OSErr AdvanceState() {
   ++host.advanceStateCalls;
   host.requestedInputRects.push_back(r.inRect);
   impl.Commit();
+  // The planes hold the document's samples: one byte each at 8 bits, two
+  // (native order) at 16 bits.
   const Document& doc = host.SourceDoc();
   const VRect in = Clip(r.inRect, doc.width, doc.height);
   const int32_t iw = in.right - in.left, ih = in.bottom - in.top;
-  impl.inBuffer.assign(static_cast<std::size_t>(std::max(iw, 0)) * std::max(ih, 0) * 3 + 1, 0);
+  impl.inBuffer.assign(PlaneBytes(doc, iw, ih) + 1, 0);
   for (int32_t y = 0; y < ih; ++y)
     for (int32_t x = 0; x < iw; ++x)
       for (int c = 0; c < 3; ++c)
-        impl.inBuffer[(static_cast<std::size_t>(y) * iw + x) * 3 + c] =
-            static_cast<uint8_t>(ConvertSample(doc.At(in.left + x, in.top + y, c), doc.depth, 8));
+        StorePlaneSample(doc, impl.inBuffer.data(), (static_cast<std::size_t>(y) * iw + x) * 3 + c,
+                         doc.At(in.left + x, in.top + y, c));
   r.inData = impl.inBuffer.data();
-  r.inRowBytes = iw * 3;
+  r.inRowBytes = iw * 3 * SampleBytes(doc);
   host.fullReadPixels += static_cast<int64_t>(iw) * ih;
   const Document& result = host.Doc();
   const VRect out = Clip(r.outRect, result.width, result.height);
   const int32_t ow = out.right - out.left, oh = out.bottom - out.top;
   impl.outArea = out;
-  impl.outBuffer.assign(static_cast<std::size_t>(std::max(ow, 0)) * std::max(oh, 0) * 3 + 1, 0);
+  impl.outBuffer.assign(PlaneBytes(result, ow, oh) + 1, 0);
   for (int32_t y = 0; y < oh; ++y)
     for (int32_t x = 0; x < ow; ++x)
       for (int c = 0; c < 3; ++c)
-        impl.outBuffer[(static_cast<std::size_t>(y) * ow + x) * 3 + c] =
-            static_cast<uint8_t>(ConvertSample(result.At(out.left + x, out.top + y, c), result.depth, 8));
+        StorePlaneSample(result, impl.outBuffer.data(), (static_cast<std::size_t>(y) * ow + x) * 3 + c,
+                         result.At(out.left + x, out.top + y, c));
   r.outData = impl.outBuffer.data();
-  r.outRowBytes = ow * 3;
+  r.outRowBytes = ow * 3 * SampleBytes(result);
   return noErr;
 }
 
@@ -600,11 +622,12 @@ void Host::Impl::Commit() {
   const int32_t ow = outArea.right - outArea.left, oh = outArea.bottom - outArea.top;
   if (ow <= 0 || oh <= 0) return;
   Document& doc = host.Doc();
+  const int32_t full = doc.FullScale();
   for (int32_t y = 0; y < oh; ++y)
     for (int32_t x = 0; x < ow; ++x)
       for (int c = 0; c < 3; ++c)
-        doc.At(outArea.left + x, outArea.top + y, c) =
-            ConvertSample(outBuffer[(static_cast<std::size_t>(y) * ow + x) * 3 + c], 8, doc.depth);
+        doc.At(outArea.left + x, outArea.top + y, c) = static_cast<uint16_t>(
+            std::min<int32_t>(LoadPlaneSample(doc, outBuffer.data(), (static_cast<std::size_t>(y) * ow + x) * 3 + c), full));
   outArea = {};
 }
 

@@ -16,6 +16,66 @@ constexpr Fixed kFixedOne = 0x10000;
 
 VRect ToVRect(const fx::Rect& r) { return {r.top, r.left, r.bottom, r.right}; }
 
+// Bytes per sample of the host's own planes: the document's depth, 0 when
+// the module cannot transfer it. A depth of 0 is a host that gives none: 8.
+int32_t HostSampleBytes(const FilterRecord& record) {
+  switch (record.depth) {
+    case 0:
+    case 8:
+      return 1;
+    case 16:
+      return 2;
+    default:
+      return 0;
+  }
+}
+
+// One sample between depths: 8 to 16 bits as everywhere in the module,
+// 16 to 8 bits rounded (the 8-bit preview of a 16-bit document).
+template <class From, class To>
+To ConvertSample(From v) {
+  if constexpr (sizeof(From) == sizeof(To)) {
+    return v;
+  } else if constexpr (sizeof(To) == 2) {
+    return static_cast<To>(v * 128.5 + 0.5);
+  } else {
+    return static_cast<To>((std::min<int32_t>(v, 32768) * 255 + 16384) / 32768);
+  }
+}
+
+// R, G, B of count pixels from in (inChannels samples a pixel) to out
+// (outChannels); a fourth output channel is set to 255. Host planes need not
+// be aligned for 16-bit samples, so samples move through memcpy.
+template <class From, class To>
+void MovePixels(const uint8_t* in, int32_t inChannels, uint8_t* out, int32_t outChannels, int32_t count) {
+  for (int32_t x = 0; x < count; ++x, in += inChannels * sizeof(From), out += outChannels * sizeof(To)) {
+    for (int c = 0; c < 3; ++c) {
+      From v;
+      std::memcpy(&v, in + c * sizeof(From), sizeof v);
+      const To t = ConvertSample<From, To>(v);
+      std::memcpy(out + c * sizeof(To), &t, sizeof t);
+    }
+    if (outChannels == 4) {
+      const To a = 255;
+      std::memcpy(out + 3 * sizeof(To), &a, sizeof a);
+    }
+  }
+}
+
+void MovePixels(const uint8_t* in, int32_t inBytes, int32_t inChannels, uint8_t* out, int32_t outBytes,
+                int32_t outChannels, int32_t count) {
+  const auto to = [&]<class From>() {
+    if (outBytes == 2)
+      MovePixels<From, uint16_t>(in, inChannels, out, outChannels, count);
+    else
+      MovePixels<From, uint8_t>(in, inChannels, out, outChannels, count);
+  };
+  if (inBytes == 2)
+    to.template operator()<uint16_t>();
+  else
+    to.template operator()<uint8_t>();
+}
+
 // Rows of the host image, read through advance-state in bands of 512 rows
 // (fallback path of the scaled read).
 class PSImageInterface final : public fx::RowImage {
@@ -43,13 +103,7 @@ class PSImageInterface final : public fx::RowImage {
     }
     const auto* in = static_cast<const uint8_t*>(record_->inData) +
                      static_cast<std::ptrdiff_t>(row - bandTop_) * record_->inRowBytes;
-    auto* o = static_cast<uint8_t*>(out);
-    for (int32_t x = 0; x < count; ++x) {
-      o[4 * x + 0] = in[3 * x + 0];
-      o[4 * x + 1] = in[3 * x + 1];
-      o[4 * x + 2] = in[3 * x + 2];
-      o[4 * x + 3] = 255;
-    }
+    MovePixels(in, HostSampleBytes(*record_), 3, static_cast<uint8_t*>(out), 1, 4, count);
   }
   void WriteRow(int32_t, int32_t, int32_t, const void*) override {}
 
@@ -121,6 +175,10 @@ ReadChannelDesc* HostImagePort::Channels() const {
 
 TileBuffer* HostImagePort::Allocate(const fx::Rect& rect, int32_t channels, int32_t bytesPerSample,
                                     int16_t imageMode) {
+  // Every transfer starts with a buffer: a depth the module cannot move is
+  // refused here, before any pixel is read or written.
+  if (HostSampleBytes(*record_) == 0 || (bytesPerSample != 1 && bytesPerSample != 2))
+    fx::ThrowOSErr(filterBadMode);
   if (channels == 3) channels = 4;
   const int64_t size64 = static_cast<int64_t>(std::max(0, rect.Height())) * std::max(0, rect.Width()) *
                          bytesPerSample * channels;
@@ -204,16 +262,12 @@ void HostImagePort::FallbackCopyIn(TileBuffer& buffer, int32_t rows, int32_t col
   if (record_->inData == nullptr) return;
   rows = std::min(rows, buffer.Height());
   columns = std::min(columns, buffer.Width());
+  const int32_t hostBytes = HostSampleBytes(*record_);
   for (int32_t y = 0; y < rows; ++y) {
     const auto* in = static_cast<const uint8_t*>(record_->inData) +
                      static_cast<std::ptrdiff_t>(y) * record_->inRowBytes;
     uint8_t* out = buffer.data + static_cast<std::ptrdiff_t>(y) * buffer.rowBytes;
-    for (int32_t x = 0; x < columns; ++x) {
-      out[4 * x + 0] = in[3 * x + 0];
-      out[4 * x + 1] = in[3 * x + 1];
-      out[4 * x + 2] = in[3 * x + 2];
-      out[4 * x + 3] = 255;
-    }
+    MovePixels(in, hostBytes, 3, out, buffer.bytesPerSample, 4, columns);
   }
 }
 
@@ -240,14 +294,11 @@ void HostImagePort::Write(const TileBuffer& buffer, const fx::Rect& outputRect, 
       static_cast<std::ptrdiff_t>(offsetRows) * buffer.rowBytes + static_cast<std::ptrdiff_t>(offsetColumns) * buffer.pixelBytes;
   if (!useChannelPorts_) {
     if (record_->outData == nullptr) return;
+    const int32_t hostBytes = HostSampleBytes(*record_);
     for (int32_t y = 0; y < outputRect.Height(); ++y) {
       const uint8_t* in = buffer.data + offset + static_cast<std::ptrdiff_t>(y) * buffer.rowBytes;
       auto* out = static_cast<uint8_t*>(record_->outData) + static_cast<std::ptrdiff_t>(y) * record_->outRowBytes;
-      for (int32_t x = 0; x < outputRect.Width(); ++x) {
-        out[3 * x + 0] = in[4 * x + 0];
-        out[3 * x + 1] = in[4 * x + 1];
-        out[3 * x + 2] = in[4 * x + 2];
-      }
+      MovePixels(in, buffer.bytesPerSample, 4, out, hostBytes, 3, outputRect.Width());
     }
     return;
   }

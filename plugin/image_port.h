@@ -1,6 +1,6 @@
 // Moving pixels between the host and memory: tile buffers and the two
 // transfer paths (channel ports at 8 and 16 bits, or the host's interleaved
-// 8-bit buffers through advance-state).
+// planes through advance-state, at the document's depth).
 #pragma once
 
 #include <cstdint>

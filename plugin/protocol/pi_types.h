@@ -48,6 +48,7 @@ enum {
   noErr = 0,
   memFullErr = -108,
   userCanceledErr = -128,
+  filterBadMode = -30101,  // the filter cannot work on this image mode or depth
   errPlugInHostInsufficient = -30900,
   errReportString = -30904,
 };

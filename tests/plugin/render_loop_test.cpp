@@ -145,25 +145,47 @@ TEST_F(RenderLoop, BandsWithMarginsLeaveNoSeams) {
 }
 
 TEST_F(RenderLoop, BothTransferPathsAgree) {
-  const Document source = Pattern(61, 45, 8);
-  for (const char* entry : {"BleachBypass", "FastBlur", "LensDistortion"}) {
-    Host ports;
-    ports.Options().tileRows = 16;
-    ports.SetDocument(source);
-    ASSERT_EQ(Render(ports, entry).result, 0) << entry;
-    Host interleaved;
-    interleaved.Options().tileRows = 16;
-    interleaved.Options().interleaved = true;
-    interleaved.SetDocument(source);
-    ASSERT_EQ(Render(interleaved, entry).result, 0) << entry;
-    EXPECT_EQ(interleaved.Doc(), ports.Doc()) << entry;
-    EXPECT_NE(ports.Doc(), source) << entry;
-    EXPECT_EQ(ports.bufferSuiteBuffersLive, 0);
-    EXPECT_EQ(interleaved.bufferProcsBuffersLive, 0);
-    // The interleaved path leaves the host with empty rectangles.
-    const VRect last = interleaved.requestedInputRects.back();
-    EXPECT_EQ(last.bottom - last.top, 0) << entry;
+  // At 16 bits the host's planes hold two-byte samples; the fallback moves
+  // them at the document's depth, as the ports do.
+  for (int32_t depth : {8, 16}) {
+    const Document source = Pattern(61, 45, depth);
+    for (const char* entry : {"BleachBypass", "FastBlur", "LensDistortion"}) {
+      SCOPED_TRACE(std::string(entry) + " " + std::to_string(depth) + "-bit");
+      Host ports;
+      ports.Options().tileRows = 16;
+      ports.SetDocument(source);
+      ASSERT_EQ(Render(ports, entry).result, 0);
+      Host interleaved;
+      interleaved.Options().tileRows = 16;
+      interleaved.Options().interleaved = true;
+      interleaved.SetDocument(source);
+      ASSERT_EQ(Render(interleaved, entry).result, 0);
+      EXPECT_EQ(interleaved.Doc(), ports.Doc()) << FirstDifference(interleaved.Doc(), ports.Doc());
+      EXPECT_NE(ports.Doc(), source);
+      EXPECT_EQ(ports.bufferSuiteBuffersLive, 0);
+      EXPECT_EQ(interleaved.bufferProcsBuffersLive, 0);
+      // The interleaved path leaves the host with empty rectangles.
+      const VRect last = interleaved.requestedInputRects.back();
+      EXPECT_EQ(last.bottom - last.top, 0);
+    }
   }
+}
+
+TEST_F(RenderLoop, ADepthItCannotMoveIsRefusedBeforeAnyPixel) {
+  for (bool interleaved : {false, true})
+    for (int32_t depth : {1, 24, 32}) {
+      Host host;
+      host.Options().interleaved = interleaved;
+      host.SetDocument(Pattern(20, 10, 8));
+      host.Record().depth = depth;
+      const Document source = host.Doc();
+      EXPECT_EQ(Render(host, "BleachBypass").result, filterBadMode) << interleaved << " depth " << depth;
+      EXPECT_EQ(host.Doc(), source) << interleaved << " depth " << depth;
+      EXPECT_EQ(Calls().size(), 0u);
+      // Nothing but the closing empty request reaches the host.
+      for (const VRect& r : host.requestedInputRects)
+        EXPECT_TRUE(r.bottom <= r.top || r.right <= r.left) << interleaved << " depth " << depth;
+    }
 }
 
 TEST_F(RenderLoop, SixteenBitDocumentsRenderAtSixteenBits) {
@@ -285,6 +307,24 @@ TEST_F(Preview, AtFullSizeItShowsTheRenderedImage) {
       for (int32_t x : {0, 9, 39})
         for (int c = 0; c < 3; ++c)
           EXPECT_EQ(out[(y * 40 + x) * 4 + c], 255 - host->Doc().At(x, y, c)) << interleaved;
+  }
+}
+
+TEST_F(Preview, SixteenBitDocumentsShowTheSameOnBothPaths) {
+  // The preview is 8-bit; on the fallback path the module brings the host's
+  // 16-bit planes down itself, at full size and through the scaler.
+  for (float zoom : {1.0f, 0.5f}) {
+    std::vector<uint8_t> byPorts, byPlanes;
+    const VRect v{0, 0, static_cast<int32_t>(30 * zoom), static_cast<int32_t>(40 * zoom)};
+    Open(Pattern(40, 30, 16), "BleachBypass", false);
+    ASSERT_TRUE(Render(v, zoom, byPorts));
+    Open(Pattern(40, 30, 16), "BleachBypass", true);
+    ASSERT_TRUE(Render(v, zoom, byPlanes));
+    // Zoomed out, the host's scaler and the module's triangle filter differ
+    // by rounding only.
+    const int tolerance = zoom == 1.0f ? 0 : 2;
+    for (std::size_t i = 0; i < byPorts.size(); ++i)
+      if (i % 4 != 3) ASSERT_NEAR(byPlanes[i], byPorts[i], tolerance) << zoom << " at " << i;
   }
 }
 
