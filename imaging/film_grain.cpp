@@ -151,6 +151,16 @@ class NoiseStream {
 
 }  // namespace
 
+namespace {
+
+// Noise bytes row by row, whatever the raster's size.
+void StreamGrainNoise(Raster& plane, uint32_t seed) {
+  NoiseStream stream(seed);
+  for (int32_t y = 0; y < plane.Height(); ++y) stream.Fill(plane.RowAs<uint8_t>(y), plane.Width());
+}
+
+}  // namespace
+
 void FillGrainNoise(Raster& plane, uint32_t seed) {
   if (plane.Channels() != 1 || plane.BytesPerSample() != 1)
     throw std::invalid_argument("FillGrainNoise: a one-channel 8-bit raster is needed");
@@ -160,8 +170,7 @@ void FillGrainNoise(Raster& plane, uint32_t seed) {
     plane.Fill(kNeutralGrain);
     return;
   }
-  NoiseStream stream(seed);
-  for (int32_t y = 0; y < h; ++y) stream.Fill(plane.RowAs<uint8_t>(y), w);
+  StreamGrainNoise(plane, seed);
 }
 
 // ------------------------------------------------------------ FilmGrain
@@ -295,7 +304,9 @@ void FilmGrain::MakeNoise(int b, const GrainTile& tile, Raster& noise) {
     return;
   }
   if (CellX(b) == 1 && CellY(b) == 1) {
-    FillGrainNoise(noise, Seed(b, tileIndex_));
+    // The noise of one tile: a band of one row (or one column) is grained
+    // like any other. Only whole planes of one row or column are neutral.
+    StreamGrainNoise(noise, Seed(b, tileIndex_));
     if (softness_[b] != 0) Soften(noise, b);
     return;
   }

@@ -2,6 +2,7 @@
 // (grain: the same tiling gives the same grain), at both depths, and the
 // host's parameter listing follows the tables.
 #include <array>
+#include <cmath>
 #include <cstdio>
 
 #include "tests/e2e/e2e_fixture.h"
@@ -49,6 +50,41 @@ TEST(FilmLooks, EveryTilingGivesTheSameImage) {
       EXPECT_NE(ExpectBandsAgree(look, source, {1, 13, 64}, "", tiling), source)
           << look.entry << " " << depth;
     }
+  }
+}
+
+// Grain's pattern follows the tiling; its presence does not. Bands of one
+// row are grained as much as bands of 256.
+TEST(FilmLooks, GrainOfOneRowBandsMatchesTheUsualBandsInKind) {
+  const auto stats = [](const Document& d) {
+    double sum = 0, squares = 0;
+    for (uint16_t v : d.samples) {
+      sum += v;
+      squares += double{v} * v;
+    }
+    const double n = static_cast<double>(d.samples.size()), mean = sum / n;
+    return std::pair{mean, std::sqrt(squares / n - mean * mean)};
+  };
+  for (int32_t depth : {8, 16}) {
+    const Document source = Photo("chelsea.png", 160, 120, depth);
+    standin::HostOptions thin, usual;
+    thin.tileRows = 1;
+    usual.tileRows = 256;
+    const Document one = RenderWith("Grain", source, {}, thin);
+    const Document whole = RenderWith("Grain", source, {}, usual);
+    int64_t changed = 0;
+    for (int32_t y = 0; y < source.height; ++y)
+      for (int32_t x = 0; x < source.width; ++x)
+        for (int c = 0; c < 3; ++c)
+          if (one.At(x, y, c) != source.At(x, y, c)) {
+            ++changed;
+            break;
+          }
+    EXPECT_GT(changed, int64_t{source.width} * source.height * 9 / 10) << depth;
+    const auto [meanOne, sdOne] = stats(one);
+    const auto [meanWhole, sdWhole] = stats(whole);
+    EXPECT_NEAR(meanOne, meanWhole, 0.02 * meanWhole) << depth;
+    EXPECT_NEAR(sdOne, sdWhole, 0.02 * sdWhole) << depth;
   }
 }
 

@@ -167,6 +167,26 @@ TEST(FilmGrain, ColourGrainAddsEachPlanesNoise) {
   }
 }
 
+TEST(FilmGrain, BandsOfOneRowAreGrainedLikeAnyOther) {
+  // A band of one row draws the noise of a one-row plane seeded for its
+  // tile: c + tile (c + 1). Only a whole plane of one row is neutral.
+  for (bool is16 : {false, true}) {
+    FilmGrain grain;
+    FullStrength(grain);
+    RasterRef original = Image(is16), image = Copy(*original);
+    RenderBands(grain, *image, 1, false);
+    const int32_t full = is16 ? 32768 : 255, step = is16 ? 128 : 1;
+    for (int32_t row = 0; row < kH; ++row)
+      for (int c = 0; c < 3; ++c) {
+        const std::vector<int32_t> noise = NoiseBytes(static_cast<uint32_t>(c + row * (c + 1)), kW, 1);
+        for (int32_t x = 0; x < kW; ++x) {
+          const int32_t expected = std::clamp(Sample(*original, x, row, c) + step * (noise[x] - 127), 0, full);
+          ASSERT_EQ(Sample(*image, x, row, c), expected) << is16 << " channel " << c << " at " << x << ", " << row;
+        }
+      }
+  }
+}
+
 TEST(FilmGrain, ColourGrainOnWhiteOnlyDarkens) {
   RasterRef white = MakeRaster(16, 16, 4, 1);
   white->Fill(255);
