@@ -17,6 +17,7 @@
 #include "host/filter_run.h"
 #include "host/image_io.h"
 #include "host/module_loader.h"
+#include "host/regular_file.h"
 #include "host/settings_codec.h"
 #include "host/standin_host.h"
 
@@ -262,11 +263,11 @@ int Apply(const Args& args) {
   }
   std::vector<bool> keep(view.records.size(), false);
   if (args.Has("--preset")) {
-    std::ifstream in(args.Get("--preset"), std::ios::binary);
-    std::vector<uint8_t> preset{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::vector<uint8_t> preset;
     SettingsView pv;
-    if (!in.good() && !in.eof()) {
-      std::cerr << "ovra-host: cannot read " << args.Get("--preset") << "\n";
+    if (ReadRegularFile(args.Get("--preset"), preset, error) != FileRead::kRead) {
+      if (error.empty()) error = args.Get("--preset") + ": cannot read";
+      std::cerr << "ovra-host: " << error << "\n";
       return 1;
     }
     if (!ParseSettings(preset, pv, error) || pv.effectName != view.effectName ||
@@ -363,7 +364,7 @@ int About(const Args& args) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int Run(int argc, char** argv) {
   if (argc < 2) return Usage("");
   const std::string command = argv[1];
   Args args;
@@ -379,4 +380,17 @@ int main(int argc, char** argv) {
     return 0;
   }
   return Usage("unknown command " + command);
+}
+
+// No exception leaves the program: whatever slipped past the checks is
+// reported and the run fails.
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::cerr << "ovra-host: " << e.what() << "\n";
+  } catch (...) {
+    std::cerr << "ovra-host: unexpected failure\n";
+  }
+  return 1;
 }

@@ -1,6 +1,7 @@
 #include "host/standin_host.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -8,6 +9,7 @@
 #include <sstream>
 
 #include "host/module_loader.h"
+#include "host/regular_file.h"
 
 namespace standin {
 
@@ -818,31 +820,51 @@ bool Host::IsPersistent(const std::string& key) const {
 
 // The registry file: one line per persistent entry, "key fourcc hexbytes".
 bool Host::LoadRegistry(const std::string& path, std::string& error) {
-  std::ifstream in(path);
-  if (!in) return true;  // no file yet: an empty registry
+  std::vector<uint8_t> file;
+  switch (ReadRegularFile(path, file, error)) {
+    case FileRead::kMissing:
+      return true;  // no file yet: an empty registry
+    case FileRead::kFailed:
+      return false;
+    case FileRead::kRead:
+      break;
+  }
+  // Everything is read into a scratch registry first: a bad line leaves the
+  // host's registry as it was.
+  auto registry = impl_->registry;
+  const auto isHex = [](const std::string& s) {
+    return std::all_of(s.begin(), s.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
+  };
+  std::istringstream in(std::string(file.begin(), file.end()));
   std::string line;
   int lineNumber = 0;
   while (std::getline(in, line)) {
     ++lineNumber;
     if (line.empty()) continue;
+    const std::string where = path + ":" + std::to_string(lineNumber) + ": ";
     std::istringstream fields(line);
-    std::string key, code, hex;
-    if (!(fields >> key >> code >> hex) || code.size() != 8 || hex.size() % 2 != 0) {
-      error = path + ":" + std::to_string(lineNumber) + ": not a registry entry";
+    std::string key, code, hex, extra;
+    if (!(fields >> key >> code)) {
+      error = where + "not a registry entry";
+      return false;
+    }
+    // Exactly the eight hex digits the writer writes.
+    if (code.size() != 8 || !isHex(code)) {
+      error = where + "bad key code";
+      return false;
+    }
+    fields >> hex;
+    if (fields >> extra || hex.size() % 2 != 0 || !isHex(hex)) {
+      error = where + "bad hex data";
       return false;
     }
     std::vector<uint8_t> bytes;
-    for (std::size_t i = 0; i < hex.size(); i += 2) {
-      unsigned v = 0;
-      if (std::sscanf(hex.c_str() + i, "%2x", &v) != 1) {
-        error = path + ":" + std::to_string(lineNumber) + ": bad hex data";
-        return false;
-      }
-      bytes.push_back(static_cast<uint8_t>(v));
-    }
-    impl_->registry[key].data[static_cast<DescriptorKeyID>(std::stoul(code, nullptr, 16))] = bytes;
-    impl_->registry[key].persistent = true;
+    for (std::size_t i = 0; i < hex.size(); i += 2)
+      bytes.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+    registry[key].data[static_cast<DescriptorKeyID>(std::stoul(code, nullptr, 16))] = bytes;
+    registry[key].persistent = true;
   }
+  impl_->registry = std::move(registry);
   return true;
 }
 

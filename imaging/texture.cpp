@@ -7,7 +7,9 @@
 #include <string_view>
 #include <utility>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 // libjpeg's headers need FILE and size_t declared before them (cstdio).
 #include <jerror.h>
@@ -301,10 +303,20 @@ RasterRef DecodeTexture(std::span<const uint8_t> file, bool sixteenBit) {
 
 RasterRef LoadTexture(const char* path, bool sixteenBit) {
   if (path == nullptr) return {};
-  std::unique_ptr<std::FILE, CloseFile> file(std::fopen(path, "rb"));
-  if (file == nullptr) return {};
+  // Opened without blocking and checked on the descriptor: a FIFO or a
+  // device named as a texture is refused instead of waited on.
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return {};
   struct stat info {};
-  if (fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) return {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    return {};
+  }
+  std::unique_ptr<std::FILE, CloseFile> file(fdopen(fd, "rb"));
+  if (file == nullptr) {
+    close(fd);
+    return {};
+  }
   if (std::fseek(file.get(), 0, SEEK_END) != 0) return {};
   const long size = std::ftell(file.get());
   if (size < 0 || size > kMaxTextureFileBytes || std::fseek(file.get(), 0, SEEK_SET) != 0) return {};

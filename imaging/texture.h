@@ -14,8 +14,9 @@ namespace fx {
 // Limits on what a texture file may claim, checked before anything is
 // allocated for it: a header is only a few bytes, and a hostile one could
 // otherwise ask for gigabytes.
-inline constexpr int32_t kMaxTextureSide = 65535;
-inline constexpr int64_t kMaxTexturePixels = int64_t{1} << 27;  // 256 MiB at 16 bits
+// Textures are pictures of a few thousand pixels a side.
+inline constexpr int32_t kMaxTextureSide = 8192;
+inline constexpr int64_t kMaxTexturePixels = int64_t{kMaxTextureSide} * kMaxTextureSide;  // 128 MiB at 16 bits
 inline constexpr int64_t kMaxTextureFileBytes = int64_t{1} << 28;
 // Work memory libjpeg may take beyond the raster (whole-image coefficient
 // buffers of multi-scan files), and the number of scans it may read: real

@@ -15,6 +15,7 @@
 
 // jpeglib.h needs FILE and size_t declared before it.
 #include <jpeglib.h>
+#include <sys/stat.h>
 
 #include "framework/memory.h"
 #include "imaging/pixel.h"
@@ -461,6 +462,43 @@ TEST(TextureTest, JpegTooLargeForMemoryIsRefusedBeforeAnythingIsAllocated) {
   EXPECT_LT(memory.largest, std::size_t{4096});
 }
 
+// A frame header patched to claim width x height; SOF0 or, arithmetic coded,
+// SOF9. The bomb is made here rather than kept as a file.
+Bytes JpegClaiming(bool arithmetic, uint16_t width, uint16_t height) {
+  Bytes file = EncodeJpeg({16, 16, JCS_GRAYSCALE, 1, JCS_UNKNOWN, false, arithmetic});
+  const uint8_t marker = arithmetic ? 0xC9 : 0xC0;
+  std::size_t sof = 0;
+  while (!(file[sof] == 0xFF && file[sof + 1] == marker)) ++sof;
+  file[sof + 5] = static_cast<uint8_t>(height >> 8);
+  file[sof + 6] = static_cast<uint8_t>(height);
+  file[sof + 7] = static_cast<uint8_t>(width >> 8);
+  file[sof + 8] = static_cast<uint8_t>(width);
+  return file;
+}
+
+TEST(TextureTest, TexturesAreCappedAt8192ASideFromTheHeader) {
+  // An arithmetic-coded file of a few hundred bytes claiming 116 MP, and
+  // just past the cap either way: refused before any pixel buffer exists.
+  struct Case {
+    bool arithmetic;
+    uint16_t width, height;
+  };
+  for (const Case c : {Case{true, 10800, 10800}, Case{false, 8193, 16}, Case{true, 16, 8193}}) {
+    SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
+    const Bytes bomb = JpegClaiming(c.arithmetic, c.width, c.height);
+    WatchedMemory memory;
+    MemoryScope scope(&memory);
+    EXPECT_FALSE(Decode(bomb, true));
+    EXPECT_LT(memory.largest, std::size_t{4096});
+  }
+  for (const Case c : {Case{false, 8193, 16}, Case{false, 16, 8193}}) {
+    WatchedMemory memory;
+    MemoryScope scope(&memory);
+    EXPECT_FALSE(Decode(MakePng(c.width, c.height, 8, 0, Bytes(200, 0)), true));
+    EXPECT_LT(memory.largest, std::size_t{4096});
+  }
+}
+
 // ---- Anything else --------------------------------------------------------
 
 TEST(TextureTest, RandomAndDamagedBytesEndInATextureOrNone) {
@@ -542,6 +580,12 @@ TEST(TextureTest, FilesThatCannotBeReadGiveNoTexture) {
   EXPECT_FALSE(fx::LoadTexture("", false));
   EXPECT_FALSE(fx::LoadTexture((kPngSuite / "no such file.png").c_str(), false));
   EXPECT_FALSE(fx::LoadTexture(kPngSuite.c_str(), false));  // a folder
+  // A FIFO no one writes to is refused at once, not waited on.
+  const std::string fifo = WriteTemp("fifo", {}).string() + ".fifo";
+  std::remove(fifo.c_str());
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_FALSE(fx::LoadTexture(fifo.c_str(), false));
+  std::remove(fifo.c_str());
   EXPECT_FALSE(fx::LoadTexture(WriteTemp("empty", {}).c_str(), false));
 }
 

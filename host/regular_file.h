@@ -1,0 +1,18 @@
+// Reading a whole file the host was named, safely: the file is opened without
+// blocking and checked on the open descriptor to be a regular file, so a
+// FIFO, a device or a directory is an error rather than a hang or a throw.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace standin {
+
+enum class FileRead { kRead, kMissing, kFailed };
+
+// kMissing when no file of that name exists; kFailed with error set
+// ("PATH: not a regular file", "PATH: cannot read") otherwise.
+FileRead ReadRegularFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error);
+
+}  // namespace standin
