@@ -5,7 +5,9 @@
 #include <limits>
 #include <memory>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace fx {
 namespace {
@@ -145,11 +147,21 @@ bool WritePreset(const EffectInstance& instance, const char* path) {
 }
 
 bool ReadPreset(EffectInstance& instance, const char* path) {
-  std::FILE* f = std::fopen(path, "rb");
-  if (f == nullptr) return false;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(f, &std::fclose);
+  // Opened without blocking and checked on the descriptor: a FIFO named as a
+  // preset is refused instead of waited on.
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
   struct stat info {};
-  if (fstat(fileno(f), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    return false;
+  }
+  std::FILE* f = fdopen(fd, "rb");
+  if (f == nullptr) {
+    close(fd);
+    return false;
+  }
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(f, &std::fclose);
   if (std::fseek(f, 0, SEEK_END) != 0) return false;
   const long size = std::ftell(f);
   if (size < 0 || std::fseek(f, 0, SEEK_SET) != 0) return false;

@@ -2,6 +2,10 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include <sys/stat.h>
 
 #include "tests/e2e/e2e_fixture.h"
 
@@ -115,6 +119,51 @@ TEST_F(Apply, ParamsListsTheTable) {
   EXPECT_EQ(o.text,
             "0\t1\tbackground\t\n1\t4\tview\t0\n2\t2\tamount\t100\n3\t2\tsaturation\t0\n4\t2\tcontrast\t0\n"
             "5\t2\ttemperature\t0\n");
+}
+
+}  // namespace
+
+namespace {
+
+// Hostile files named to the host: each is refused with its message and
+// exit status 1 before anything is rendered, and every file stays in place.
+TEST_F(Apply, HostileFilesAreRefusedAndLeftInPlace) {
+  const std::string photo = kSamples + "/chelsea.png";
+  const auto write = [&](const std::string& name, const std::string& text) {
+    std::ofstream(Out(name)) << text;
+    return Out(name);
+  };
+  const auto contents = [](const std::string& path) {
+    std::ifstream in(path);
+    return std::string{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  };
+  const std::string zz = write("zz.txt", "BlackAndWhite zzzzzzzz 00\n");
+  const std::string zeroG = write("0g.txt", "BlackAndWhite 00000001 01\nBlackAndWhite 0000000g 01\n");
+  const std::string fifo = Out("preset.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  struct Case {
+    std::string what, args, message;
+  };
+  const Case cases[] = {
+      {"registry zz", "--registry " + zz, zz + ":1: bad key code"},
+      {"registry 0g", "--registry " + zeroG, zeroG + ":2: bad key code"},
+      {"preset folder", "--preset " + dir.string(), dir.string() + ": not a regular file"},
+      {"preset FIFO", "--preset " + fifo, fifo + ": not a regular file"},
+  };
+  for (const Case& c : cases) {
+    const std::string out = Out("out.png");
+    const HostOutput r = RunHost("apply BlackAndWhite " + photo + " " + out + " " + c.args);
+    EXPECT_EQ(r.status, 1) << c.what << ": " << r.text;
+    EXPECT_NE(r.text.find(c.message), std::string::npos) << c.what << ": " << r.text;
+    EXPECT_FALSE(std::filesystem::exists(out)) << c.what;
+  }
+  EXPECT_EQ(contents(zz), "BlackAndWhite zzzzzzzz 00\n");
+  EXPECT_EQ(contents(zeroG), "BlackAndWhite 00000001 01\nBlackAndWhite 0000000g 01\n");
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+  // A FIFO named as a texture is no texture: the run ends, it does not wait.
+  const HostOutput texture = RunHost("apply Diffusion " + photo + " " + Out("t.png") + " --set diffTexture=" + fifo);
+  EXPECT_NE(texture.status, -1) << texture.text;
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "framework/settings_block.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <cstdio>
@@ -214,8 +215,10 @@ TEST_F(Presets, ReadOutcomes) {
       {"another effect", File("mist.kvr", BuildSettings(*other)), false, false},
       {"missing file", (dir / "none.kvr").string(), false, false},
       {"a folder", dir.string(), false, false},
+      {"a FIFO no one writes to", (dir / "fifo.kvr").string(), false, false},
       {"good", File("good.kvr", block), true, true},
   };
+  ASSERT_EQ(mkfifo(cases[7].path.c_str(), 0600), 0);
   for (const Case& c : cases) {
     Instance e(kSix);
     EXPECT_EQ(ReadPreset(*e, c.path.c_str()), c.result) << c.what;
