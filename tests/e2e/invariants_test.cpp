@@ -105,17 +105,23 @@ TEST_P(EveryEffect, OneBandEqualsManyBands) {
 }
 
 TEST_P(EveryEffect, BothTransferPathsAgree) {
+  // At both depths (the fallback's planes hold the document's samples) and
+  // in bands of 1, 7 and 32 rows; the host's documents hold R, G, B only.
   const EffectCase& c = GetParam();
-  const Document source = Photo("coffee.png", 90, 70, 8);
-  HostOptions interleaved;
-  interleaved.interleaved = true;
-  interleaved.tileRows = 32;
-  HostOptions sameTiling;
-  sameTiling.tileRows = interleaved.tileRows;
-  const Document ports =
-      RenderWith(c.entry, source, c.settings, SameTilingOnly(c.registryName) ? sameTiling : HostOptions{});
-  const Document fallback = RenderWith(c.entry, source, c.settings, interleaved);
-  EXPECT_EQ(fallback, ports) << FirstDifference(fallback, ports);
+  for (int32_t depth : {8, 16}) {
+    const Document source = Photo("coffee.png", 90, 70, depth);
+    for (int32_t rows : {1, 7, 32}) {
+      HostOptions interleaved;
+      interleaved.interleaved = true;
+      interleaved.tileRows = rows;
+      HostOptions sameTiling;
+      sameTiling.tileRows = rows;
+      const Document ports =
+          RenderWith(c.entry, source, c.settings, SameTilingOnly(c.registryName) ? sameTiling : HostOptions{});
+      const Document fallback = RenderWith(c.entry, source, c.settings, interleaved);
+      EXPECT_EQ(fallback, ports) << depth << "-bit, " << rows << " rows: " << FirstDifference(fallback, ports);
+    }
+  }
 }
 
 std::string Name(const ::testing::TestParamInfo<EffectCase>& info) {
