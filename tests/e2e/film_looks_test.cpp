@@ -60,7 +60,7 @@ TEST(FilmLooks, GrainOfOneRowBandsMatchesTheUsualBandsInKind) {
     double sum = 0, squares = 0;
     for (uint16_t v : d.samples) {
       sum += v;
-      squares += double{v} * v;
+      squares += static_cast<double>(v) * v;
     }
     const double n = static_cast<double>(d.samples.size()), mean = sum / n;
     return std::pair{mean, std::sqrt(squares / n - mean * mean)};

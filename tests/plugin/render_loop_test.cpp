@@ -323,8 +323,11 @@ TEST_F(Preview, SixteenBitDocumentsShowTheSameOnBothPaths) {
     // Zoomed out, the host's scaler and the module's triangle filter differ
     // by rounding only.
     const int tolerance = zoom == 1.0f ? 0 : 2;
-    for (std::size_t i = 0; i < byPorts.size(); ++i)
-      if (i % 4 != 3) ASSERT_NEAR(byPlanes[i], byPorts[i], tolerance) << zoom << " at " << i;
+    for (std::size_t i = 0; i < byPorts.size(); ++i) {
+      if (i % 4 != 3) {
+        ASSERT_NEAR(byPlanes[i], byPorts[i], tolerance) << zoom << " at " << i;
+      }
+    }
   }
 }
 
