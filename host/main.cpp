@@ -288,6 +288,14 @@ int Apply(const Args& args) {
       if (!key.empty() && view.records[i].key == key) index = i;
     if (index == view.records.size()) return Usage("no parameter '" + key + "' in " + view.effectName);
     if (!SetValue(block, view.records[index], kv.substr(eq + 1), error)) return Usage(error);
+    // A texture or depth picture named by path: a FIFO or a folder is refused
+    // here with its name, before anything is rendered (the module, given one,
+    // renders it as no picture).
+    if (view.records[index].kind == 10 && kv.find('/', eq) != std::string::npos &&
+        !RegularOrMissing(kv.substr(eq + 1), error)) {
+      std::cerr << "ovra-host: " << error << "\n";
+      return 1;
+    }
     keep[index] = true;
   }
   for (std::size_t i = 0; i < view.records.size(); ++i)

@@ -38,4 +38,11 @@ FileRead ReadRegularFile(const std::string& path, std::vector<uint8_t>& bytes, s
   return FileRead::kRead;
 }
 
+bool RegularOrMissing(const std::string& path, std::string& error) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return true;
+  error = path + ": not a regular file";
+  return false;
+}
+
 }  // namespace standin

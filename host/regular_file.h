@@ -15,4 +15,9 @@ enum class FileRead { kRead, kMissing, kFailed };
 // ("PATH: not a regular file", "PATH: cannot read") otherwise.
 FileRead ReadRegularFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error);
 
+// For a file the module will open by name: true when nothing of that name
+// exists or it is a regular file; otherwise false with "PATH: not a regular
+// file". Nothing is opened, so a FIFO is not touched.
+bool RegularOrMissing(const std::string& path, std::string& error);
+
 }  // namespace standin
