@@ -5,6 +5,7 @@
 #include "effects/film_looks.h"
 #include "effects/focus_blur.h"
 #include "effects/gel_catalogues.h"
+#include "effects/grad_filters.h"
 #include "framework/registry.h"
 
 void fx::RegisterEffects(EffectRegistry& registry) {
@@ -14,6 +15,8 @@ void fx::RegisterEffects(EffectRegistry& registry) {
   registry.Register("ColorCompensating", effects::kColorCompensating);
   registry.Register("ColorConversion", effects::kColorConversion);
   registry.Register("ColorCorrect", effects::kColorCorrect);
+  registry.Register("ColorGrad", effects::kColorGrad);
+  registry.Register("ColorSpot", effects::kColorSpot);
   registry.Register("ColorTemp", effects::kColorTemperature);
   registry.Register("CrossProcessing", effects::kCrossProcessing);
   registry.Register("Defog", effects::kDefog);
@@ -44,6 +47,7 @@ void fx::RegisterEffects(EffectRegistry& registry) {
   registry.Register("RoscoVelante", effects::kRoscoVelante);
   registry.Register("SelectiveSaturation", effects::kSelectiveSaturation);
   registry.Register("UltraContrast", effects::kUltraContrast);
+  registry.Register("StripGrad", effects::kStripGrad);
   registry.Register("Telecine", effects::kTelecine);
   registry.Register("Temperature", effects::kTemperature);
   registry.Register("Tint", effects::kTint);

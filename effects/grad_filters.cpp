@@ -1,0 +1,189 @@
+// Graduated filters: Color Grad, Strip Grad and Color Spot lay a colour
+// filter over the image through a gradient or a spot.
+#include "effects/grad_filters.h"
+
+#include "effects/catalogue.h"
+#include "effects/colour_filters.h"
+#include "effects/colour_ops.h"
+#include "effects/grad_family.h"
+#include "effects/grad_stage.h"
+#include "effects/param_groups.h"
+#include "imaging/masks.h"
+#include "imaging/raster.h"
+
+namespace fx::effects {
+namespace {
+
+using grads::kMaskView;
+using grads::kOriginal;
+using grads::kOutput;
+using grads::RowOf;
+
+inline constexpr const char* kGradViews[] = {"Output", "Grad", "Original"};
+inline constexpr const char* kSpotViews[] = {"Output", "Spot", "Original"};
+
+// The colour filter's rows, in a group of the given key and label.
+constexpr std::array<ParamSpec, 7> FilterGroup(const char* key, const char* label) {
+  return {Group(key, label, true),
+          List("presets", "Presets", grads::kColourFilterNames).Flags(kNotify),
+          Colour("color", "Color", grads::kCustomColour),
+          Range("opacity", "Opacity", 0, 100, 100),
+          Range("highlights", "Preserve Highlights", 0, 100, 0),
+          Range("exposure", "Exposure Compensation", 0, 100, 0),
+          End()};
+}
+
+constexpr auto ColourGradParams(std::span<const char* const> directions) {
+  return Join(Rows({Image("input", "Input"), List("view", "View", kGradViews)}), FilterGroup("filters", "Filters"),
+              GradGroup({.directions = directions}));
+}
+inline constexpr auto kColorGradParams = ColourGradParams(kGradDirectionItems);
+inline constexpr auto kStripGradParams = ColourGradParams(kStripDirectionItems);
+static_assert(ValidTable(kColorGradParams) && ValidTable(kStripGradParams));
+static_assert(kColorGradParams.size() == 19 && RowOf(kColorGradParams, "Grad") == 9);
+
+inline constexpr auto kColorSpotParams =
+    Join(Rows({Image("input", "Input"), List("view", "View", kSpotViews)}), FilterGroup("colorGroup", "Color"),
+         SpotGroup({.radiusDefault = 35}));
+static_assert(ValidTable(kColorSpotParams));
+
+// The colour filter's parameters, shared by the three members (same rows in
+// the same places).
+template <const auto& kParams>
+struct FilterRows {
+  static constexpr int kView = RowOf(kParams, "view");
+  static constexpr int kPresets = RowOf(kParams, "presets");
+  static constexpr int kColor = RowOf(kParams, "color");
+  static constexpr int kOpacity = RowOf(kParams, "opacity");
+  static constexpr int kHighlights = RowOf(kParams, "highlights");
+  static constexpr int kExposure = RowOf(kParams, "exposure");
+
+  static Rgb Colour(const Effect& e) {
+    const int32_t preset = e.ListIndex(kPresets);
+    return preset == 0 ? e.ColourValue(kColor) : grads::ColourFilterColour(preset);
+  }
+  static grads::ColourFilter::Settings Settings(const Effect& e) {
+    return {.opacity = e.Percent(kOpacity), .highlights = e.Percent(kHighlights), .exposure = e.Percent(kExposure)};
+  }
+  // The colour is the user's only under "Custom".
+  static void ParameterChanged(Effect& e, int index) {
+    if (index == kPresets) SetEnabled(e.Param(kColor), e.ListIndex(kPresets) == 0);
+  }
+};
+
+// ------------------------------------------------------- Color / Strip Grad
+
+// The colour filter through the grad. Strip Grad's mask is the three-sample
+// ramp (0, full, 0) across the quadrilateral, "Horizontal" running it from
+// top to bottom.
+template <bool kStrip>
+class ColourGrad final : public Effect {
+ public:
+  // The two tables differ only in the direction list's items.
+  using F = FilterRows<kColorGradParams>;
+  static constexpr int kGrad = RowOf(kColorGradParams, "Grad");
+  static constexpr double kStripRamp[] = {0, 1, 0};
+  using Effect::Effect;
+
+  bool IsActive() const {
+    switch (ListIndex(F::kView)) {
+      case kOriginal:
+        return false;
+      case kMaskView:
+        return true;
+      default: {
+        const GradStage g = GradStage::Read(*this, kGrad);
+        return RangeValue(F::kOpacity) > 0 || (g.enabled && g.nd > 0);
+      }
+    }
+  }
+
+  void ParameterChanged(int index) {
+    F::ParameterChanged(*this, index);
+    GradStage::ParameterChanged(*this, kGrad, index);
+  }
+
+  void BeginRender(RenderInfo&) { filter_.Load(F::Colour(*this)); }
+
+  void Render(RenderInfo& info) {
+    const Raster& source = *Source();
+    CopyArea(source, *info.destination, info.area);
+    const int32_t view = ListIndex(F::kView);
+    if (view == kOriginal) return;
+    if (view == kOutput) {
+      filter_.Load(F::Colour(*this));
+      filter_.Apply(source, *info.destination, info.area, F::Settings(*this));
+    }
+    GradStage g = GradStage::Read(*this, kGrad);
+    if constexpr (kStrip) {
+      g.ramp = kStripRamp;
+      g.rampDirection = StripDirection(g.shape.direction);
+    }
+    g.Apply(source, info, view == kMaskView);
+  }
+
+ private:
+  grads::ColourFilter filter_;
+};
+
+inline constexpr EffectType kColorGradType = catalogue::Type("ColorGrad", kColorGradParams, 0);
+inline constexpr EffectType kStripGradType = catalogue::Type("StripGrad", kStripGradParams, 0);
+
+// --------------------------------------------------------------- Color Spot
+
+// The colour filter around a clear spot.
+class ColourSpot final : public Effect {
+ public:
+  using F = FilterRows<kColorSpotParams>;
+  static constexpr int kSpot = RowOf(kColorSpotParams, "spot");
+  using Effect::Effect;
+
+  bool IsActive() const {
+    switch (ListIndex(F::kView)) {
+      case kOriginal:
+        return false;
+      case kMaskView:
+        return true;
+      default:
+        return RangeValue(F::kOpacity) > 0;
+    }
+  }
+
+  void ParameterChanged(int index) { F::ParameterChanged(*this, index); }
+
+  void BeginRender(RenderInfo&) { filter_.Load(F::Colour(*this)); }
+
+  void Render(RenderInfo& info) {
+    const Raster& source = *Source();
+    Raster& d = *info.destination;
+    CopyArea(source, d, info.area);
+    const int32_t view = ListIndex(F::kView);
+    if (view == kOriginal) return;
+    const Rect area = info.area.Intersect(d.Bounds()).Intersect(source.Bounds());
+    if (area.Empty()) return;
+    RasterRef mask = MakeRaster(d.Width(), d.Height(), 1, d.BytesPerSample());
+    mask->Fill(0);
+    MakeSpotMask(*mask, area, TileOrigin(info),
+                 ReadSpot(*this, kSpot + SpotRows::kPosition).Shape(info.imageWidth, info.imageHeight));
+    if (view == kMaskView) {
+      ShowMaskAsGrey(*mask, source, d, area);
+      return;
+    }
+    filter_.Load(F::Colour(*this));
+    filter_.Apply(source, d, area, F::Settings(*this));
+    BlendThroughMask(source, d, *mask, d, area, 1.0f);
+  }
+
+ private:
+  grads::ColourFilter filter_;
+};
+
+inline constexpr EffectType kColorSpotType = catalogue::Type("ColorSpot", kColorSpotParams, 0);
+
+}  // namespace
+
+const EffectRoutines& kColorGrad = RoutinesOf<ColourGrad<false>, kColorGradType>;
+const EffectRoutines& kStripGrad = RoutinesOf<ColourGrad<true>, kStripGradType>;
+const EffectRoutines& kColorSpot = RoutinesOf<ColourSpot, kColorSpotType>;
+
+}  // namespace fx::effects
