@@ -2,6 +2,8 @@
 // filter over the image through a gradient or a spot.
 #include "effects/grad_filters.h"
 
+#include <cmath>
+
 #include "effects/catalogue.h"
 #include "effects/colour_filters.h"
 #include "effects/colour_ops.h"
@@ -9,7 +11,9 @@
 #include "effects/grad_stage.h"
 #include "effects/param_groups.h"
 #include "imaging/masks.h"
+#include "imaging/pixel.h"
 #include "imaging/raster.h"
+#include "imaging/tone_curve.h"
 
 namespace fx::effects {
 namespace {
@@ -180,8 +184,128 @@ class ColourSpot final : public Effect {
 
 inline constexpr EffectType kColorSpotType = catalogue::Type("ColorSpot", kColorSpotParams, 0);
 
+// ------------------------------------------------------------------ ND Grad
+
+inline constexpr const char* kNdPresets[] = {"Custom", "ND.3", "ND.6", "ND.9", "ND1.2"};
+
+// The Grad group without "grad_nd", which the neutral-density render does
+// not use: header, "gradEnable", the shape rows, end.
+constexpr std::array<ParamSpec, 9> NdGradGroup() {
+  return Join(Rows({Group("Grad", "Grad"), GradEnableRow()}), GradShapeRows(), Rows({End()}));
+}
+
+inline constexpr auto kNdGradParams =
+    Join(Rows({Image("input", "Input"), List("view", "View", kGradViews), Group("filters", "Filters", true),
+               List("preset", "Presets", kNdPresets).Flags(kNotify), Range("exposure", "Stops", 0, 10, 1),
+               Range("highlights", "Preserve Highlights", 0, 100, 0), End()}),
+         NdGradGroup());
+static_assert(ValidTable(kNdGradParams));
+
+// The darkened image: a gain of 2^-stops in 16-bit linear light, at both
+// depths, the source's alpha kept. Zero stops leave the source as it is
+// (a round trip alone would move some samples).
+void Darken(const Raster& source, Raster& darkened, const Rect& area, double stops) {
+  if (stops == 0) {
+    CopyArea(source, darkened, area);
+    return;
+  }
+  const double gain = std::exp2(-stops);
+  RasterRef linear = MakeRaster(area.Width(), area.Height(), 4, 2);
+  const Rect local{0, 0, area.Height(), area.Width()};
+  ToLinear(source, area, *linear, 0, 0);
+  for (int32_t y = 0; y < local.bottom; ++y) {
+    uint16_t* p = linear->RowAs<uint16_t>(y);
+    for (int32_t x = 0; x < local.right; ++x, p += 4)
+      for (int c = 0; c < 3; ++c) p[c] = Depth16::Clamp(static_cast<int64_t>(p[c] * gain));
+  }
+  FromLinear(*linear, local, darkened, area.left, area.top);
+  WithDepth(darkened.Is16Bit(), [&]<class S>() {
+    for (int32_t y = area.top; y < area.bottom; ++y) {
+      const S* s = source.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(area.left);
+      S* d = darkened.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(area.left);
+      for (int32_t x = area.left; x < area.right; ++x, s += 4, d += 4) d[3] = s[3];
+    }
+  });
+}
+
+// In place over rect: m' = (full - trunc(h x highlight)) m / full, shifted
+// by 15 at 16 bits: the grad held back where the source is brightest.
+template <class S>
+void HoldBackHighlights(Raster& mask, const Raster& highlight, const Rect& rect, double h) {
+  constexpr int64_t L = Depth<S>::L;
+  for (int32_t y = rect.top; y < rect.bottom; ++y) {
+    S* m = mask.RowAs<S>(y) + rect.left;
+    const S* k = highlight.RowAs<S>(y) + rect.left;
+    for (int32_t x = rect.left; x < rect.right; ++x, ++m, ++k) {
+      const int64_t keep = (L - static_cast<int64_t>(h * *k)) * *m;
+      *m = static_cast<S>(sizeof(S) == 2 ? keep >> 15 : keep / L);
+    }
+  }
+}
+
+// Neutral density through the grad, in stops.
+class NdGrad final : public Effect {
+ public:
+  static constexpr int kView = RowOf(kNdGradParams, "view");
+  static constexpr int kPreset = RowOf(kNdGradParams, "preset");
+  static constexpr int kStops = RowOf(kNdGradParams, "exposure");
+  static constexpr int kHighlights = RowOf(kNdGradParams, "highlights");
+  static constexpr int kEnable = RowOf(kNdGradParams, "gradEnable");
+  static constexpr int kDirection = RowOf(kNdGradParams, "dir");
+  using Effect::Effect;
+
+  bool IsActive() const { return ListIndex(kView) != kOriginal; }
+
+  void ParameterChanged(int index) {
+    if (index == kPreset) SetEnabled(Param(kStops), ListIndex(kPreset) == 0);
+    if (index == kEnable) EnableRestOfGroup(*this, kEnable, BooleanValue(kEnable));
+  }
+
+  // "Custom" takes "Stops"; ND.3 to ND1.2 are 1 to 4 stops.
+  double Stops() const {
+    const int32_t preset = ListIndex(kPreset);
+    return preset == 0 ? RangeValue(kStops) : static_cast<double>(preset);
+  }
+
+  void Render(RenderInfo& info) {
+    const Raster& source = *Source();
+    Raster& d = *info.destination;
+    CopyArea(source, d, info.area);
+    const int32_t view = ListIndex(kView);
+    if (view == kOriginal || info.IsCancelled()) return;
+    const Rect area = info.area.Intersect(d.Bounds()).Intersect(source.Bounds());
+    if (area.Empty()) return;
+    const bool grad = BooleanValue(kEnable) || view == kMaskView;
+    RasterRef mask;
+    if (grad) {
+      mask = MakeRaster(d.Width(), d.Height(), 1, d.BytesPerSample());
+      mask->Fill(0);
+      MakeGradMask(*mask, area, TileOrigin(info), ReadGradShape(*this, kDirection), info.imageWidth,
+                   info.imageHeight);
+      if (view == kMaskView) {
+        ShowMaskAsGrey(*mask, source, d, area);
+        return;
+      }
+    }
+    Darken(source, d, area, Stops());
+    const double h = Percent(kHighlights);
+    if (h > 0) {
+      const RasterRef highlight = HighlightMask(source, area);
+      if (!grad) {
+        BlendWhereMasked(source, d, *highlight, d, area, static_cast<float>(h));
+        return;
+      }
+      WithDepth(d.Is16Bit(), [&]<class S>() { HoldBackHighlights<S>(*mask, *highlight, area, h); });
+    }
+    if (grad) BlendThroughMask(source, d, *mask, d, area, 1.0f);
+  }
+};
+
+inline constexpr EffectType kNdGradType = catalogue::Type("NDGrad", kNdGradParams, 0);
+
 }  // namespace
 
+const EffectRoutines& kNdGrad = RoutinesOf<NdGrad, kNdGradType>;
 const EffectRoutines& kColorGrad = RoutinesOf<ColourGrad<false>, kColorGradType>;
 const EffectRoutines& kStripGrad = RoutinesOf<ColourGrad<true>, kStripGradType>;
 const EffectRoutines& kColorSpot = RoutinesOf<ColourSpot, kColorSpotType>;

@@ -6,6 +6,7 @@
 
 namespace fx::effects {
 
+extern const EffectRoutines& kNdGrad;
 extern const EffectRoutines& kColorGrad;
 extern const EffectRoutines& kStripGrad;
 extern const EffectRoutines& kColorSpot;

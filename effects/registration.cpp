@@ -38,6 +38,7 @@ void fx::RegisterEffects(EffectRegistry& registry) {
   registry.Register("MatteGenerator", effects::kMatteGenerator);
   registry.Register("Mist", effects::kMist);
   registry.Register("MonoTint", effects::kMonoTint);
+  registry.Register("NDGrad", effects::kNdGrad);
   registry.Register("Ozone", effects::kOzone);
   registry.Register("PhotoFilters", effects::kPhotoFilters);
   registry.Register("PrinterPoints", effects::kPrinterPoints);

@@ -11,6 +11,7 @@
 #include "effects/colour_filters.h"
 #include "effects/param_groups.h"
 #include "imaging/masks.h"
+#include "imaging/tone_curve.h"
 #include "tests/effects/effect_harness.h"
 
 using namespace effecttest;
@@ -330,6 +331,87 @@ TEST(ColorSpot, ClearCentreFilteredSurroundings) {
     EXPECT_EQ(At(*out, 20, 15), At(*src, 20, 15));
     EXPECT_EQ(At(*out, 0, 0), At(*filtered, 0, 0));
     EXPECT_NE(At(*out, 0, 0), At(*src, 0, 0));
+  }
+}
+
+// ------------------------------------------------------------------ ND Grad
+
+int32_t FromLinear(int32_t linear, bool is16Bit) {
+  const auto& t = fx::LinearTables::Get();
+  return is16Bit ? t.FromLinear<uint16_t>()[linear] : t.FromLinear<uint8_t>()[linear];
+}
+int32_t ToLinear(int32_t v, bool is16Bit) {
+  const auto& t = fx::LinearTables::Get();
+  return is16Bit ? t.ToLinear<uint16_t>()[v] : t.ToLinear<uint8_t>()[v];
+}
+
+TEST(NdGrad, TableAndControls) {
+  Instance e(fx::effects::kNdGrad);
+  EXPECT_EQ(e->parameterCount, 16u);
+  EXPECT_LT(fx::IndexOfKey(*e, "grad_nd"), 0);
+  EXPECT_STREQ(e.P("exposure").label, "Stops");
+  EXPECT_EQ(e.P("exposure").number, 1);
+  EXPECT_EQ(e.P("preset").ItemCount(), 5);
+  e.Set("preset", 2);
+  Changed(e, "preset");
+  EXPECT_FALSE(e.P("exposure").Enabled());
+  e.Set("preset", 0);
+  Changed(e, "preset");
+  EXPECT_TRUE(e.P("exposure").Enabled());
+  e.Set("gradEnable", 0);
+  Changed(e, "gradEnable");
+  for (const char* k : {"dir", "grad_size", "ul", "ll"}) EXPECT_FALSE(e.P(k).Enabled()) << k;
+  e.Set("exposure", 0).Set("view", 0);
+  EXPECT_TRUE(e.Active());
+  e.Set("view", 1);
+  EXPECT_TRUE(e.Active());
+  e.Set("view", 2);
+  EXPECT_FALSE(e.Active());
+}
+
+TEST(NdGrad, DarkensInLinearLight) {
+  for (bool is16Bit : {false, true}) {
+    const int32_t L = Full(is16Bit);
+    const fx::RasterRef white = Fill(3, 4, {L, L, L, 7}, is16Bit);
+    // ND.6: two stops, 32768 becomes 8192 in linear light.
+    Instance nd6(fx::effects::kNdGrad);
+    nd6.Set("preset", 2).Set("gradEnable", 0);
+    const int32_t dark = FromLinear(8192, is16Bit);
+    EXPECT_EQ(At(*Render(nd6, *white), 1, 3), (Pixel{dark, dark, dark, 7}));
+    nd6.Set("gradEnable", 1);
+    const fx::RasterRef graded = Render(nd6, *white);
+    EXPECT_EQ(At(*graded, 1, 0), (Pixel{dark, dark, dark, 7}));
+    EXPECT_NE(At(*graded, 1, 3), At(*graded, 1, 0));
+    // Custom stops are not rounded to whole ones.
+    Instance custom(fx::effects::kNdGrad);
+    custom.Set("exposure", 0.5).Set("gradEnable", 0);
+    const Pixel p{L / 3, L / 5, L - 2, 0};
+    const Pixel out = At(*Render(custom, *Fill(1, 1, p, is16Bit)), 0, 0);
+    for (int c = 0; c < 3; ++c)
+      EXPECT_EQ(out[c], FromLinear(static_cast<int32_t>(ToLinear(p[c], is16Bit) * std::exp2(-0.5)), is16Bit));
+    // Zero stops: the source itself, without a round trip.
+    custom.Set("exposure", 0);
+    const fx::RasterRef src = Varied(9, 7, is16Bit);
+    const fx::RasterRef same = Render(custom, *src);
+    for (int32_t y = 0; y < 7; ++y)
+      for (int32_t x = 0; x < 9; ++x) ASSERT_EQ(At(*same, x, y), At(*src, x, y));
+  }
+}
+
+TEST(NdGrad, PreservedHighlights) {
+  for (bool is16Bit : {false, true}) {
+    const int32_t L = Full(is16Bit);
+    const fx::RasterRef white = Fill(3, 4, {L, L, L, L}, is16Bit);
+    Instance e(fx::effects::kNdGrad);
+    e.Set("preset", 3).Set("highlights", 100).Set("gradEnable", 0);
+    EXPECT_EQ(At(*Render(e, *white), 0, 0), (Pixel{L, L, L, L}));
+    // With the grad, half the highlight holds the grad back: m' = full -
+    // trunc(0.5 full) on the first row.
+    e.Set("preset", 1).Set("highlights", 50).Set("gradEnable", 1);
+    const int32_t dark = FromLinear(16384, is16Bit);
+    const int32_t m = L - L / 2;
+    const int32_t expected = static_cast<int32_t>((int64_t{m} * dark + int64_t{L - m} * L) / L);
+    EXPECT_EQ(At(*Render(e, *white), 2, 0)[0], expected);
   }
 }
 
