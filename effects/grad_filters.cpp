@@ -2,7 +2,10 @@
 // filter over the image through a gradient or a spot.
 #include "effects/grad_filters.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <span>
 
 #include "effects/catalogue.h"
 #include "effects/colour_filters.h"
@@ -303,11 +306,177 @@ class NdGrad final : public Effect {
 
 inline constexpr EffectType kNdGradType = catalogue::Type("NDGrad", kNdGradParams, 0);
 
+// ---------------------------------------------------- Dual Grad, Sunset/Twilight
+
+// One colour's group: its presets (the colour-filter table, item 0 taking
+// the colour parameter), the colour and its opacity.
+constexpr std::array<ParamSpec, 5> TintGroup(const char* key, const char* label, const char* presets,
+                                             const char* colour, Rgb colourDefault, double opacityDefault,
+                                             const char* opacity) {
+  return {Group(key, label), List(presets, "Presets", grads::kColourFilterNames).Flags(kNotify),
+          Colour(colour, "Color", colourDefault), Range(opacity, "Opacity", 0, 100, opacityDefault), End()};
+}
+
+inline constexpr auto kTintTail = Rows({Range("highlights", "Preserve Highlights", 0, 100, 50),
+                                        Range("exposure", "Exposure Compensation", 0, 100, 0)});
+
+inline constexpr auto kDualGradParams =
+    Join(Rows({Image("input", "Input"), List("view", "View", kGradViews)}),
+         TintGroup("Color1", "Color 1", "color1presets", "tint1", grads::kCustomColour, 100, "opacity1"),
+         TintGroup("Color2", "Color 2", "color2presets", "tint2", {122 / 255.0, 173 / 255.0, 254 / 255.0}, 100,
+                   "opacity2"),
+         kTintTail, GradShapeGroup());
+static_assert(ValidTable(kDualGradParams));
+
+// A look: three colours and their opacities in percent, top sample first.
+struct Look {
+  const char* name;
+  Rgb colour[3];
+  double opacity[3];
+};
+inline constexpr Look kLooks[] = {
+    {"Sunset 1", {{1, .7, .4}, {1, .85, .6}, kWhite}, {100, 60, 0}},
+    {"Sunset 2", {{1, .55, .25}, {1, .75, .45}, {1, .9, .75}}, {100, 70, 30}},
+    {"Sunset 3", {{.9, .35, .2}, {1, .6, .3}, {1, .8, .55}}, {100, 80, 50}},
+    {"Twilight 1", {{.55, .6, .95}, {.9, .75, .95}, kWhite}, {100, 50, 0}},
+    {"Twilight 2", {{.4, .4, .85}, {.85, .6, .85}, {1, .85, .8}}, {100, 60, 30}},
+    {"Twilight 3", {{.3, .25, .65}, {.75, .45, .75}, {1, .7, .6}}, {100, 80, 50}},
+};
+inline constexpr int32_t kLookCount = static_cast<int32_t>(std::size(kLooks));
+inline constexpr auto kLookNames = [] {
+  std::array<const char*, std::size(kLooks)> names{};
+  for (std::size_t i = 0; i < names.size(); ++i) names[i] = kLooks[i].name;
+  return names;
+}();
+
+// The first look is the editable one: the colour parameters start at it.
+inline constexpr auto kSunsetParams = Join(
+    Rows({Image("input", "Input"), List("view", "View", kGradViews),
+          List("preset", "Presets", kLookNames).Flags(kNotify)}),
+    TintGroup("Color1", "Color 1", "color1presets", "color1", kLooks[0].colour[0], kLooks[0].opacity[0], "opacity1"),
+    TintGroup("Color2", "Color 2", "color2presets", "color2", kLooks[0].colour[1], kLooks[0].opacity[1], "opacity2"),
+    TintGroup("Color3", "Color 3", "color3presets", "color3", kLooks[0].colour[2], kLooks[0].opacity[2], "opacity3"),
+    kTintTail, GradShapeGroup());
+static_assert(ValidTable(kSunsetParams));
+
+// Per pixel with the ramp's colour C and opacity A: f = P C / full, plus
+// trunc(e (Y(P) - Y(f))) clamped when e != 0, then (A f + (full - A) P) /
+// full; alpha is the source's.
+template <class S>
+void TintThroughRamp(const Raster& source, const Raster& ramp, Raster& d, const Rect& rect, double e) {
+  using D = Depth<S>;
+  constexpr int32_t L = D::L;
+  for (int32_t y = rect.top; y < rect.bottom; ++y) {
+    const S* p = source.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(rect.left);
+    const S* r = ramp.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(rect.left);
+    S* q = d.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(rect.left);
+    for (int32_t x = rect.left; x < rect.right; ++x, p += 4, r += 4, q += 4) {
+      const int64_t P[3] = {std::min<int32_t>(p[0], L), std::min<int32_t>(p[1], L), std::min<int32_t>(p[2], L)};
+      int64_t f[3];
+      for (int c = 0; c < 3; ++c) f[c] = P[c] * r[c] / L;
+      if (e != 0) {
+        const int32_t o = static_cast<int32_t>(
+            e * (grads::FilterLuminance(static_cast<int32_t>(P[0]), static_cast<int32_t>(P[1]),
+                                        static_cast<int32_t>(P[2])) -
+                 grads::FilterLuminance(static_cast<int32_t>(f[0]), static_cast<int32_t>(f[1]),
+                                        static_cast<int32_t>(f[2]))));
+        for (int c = 0; c < 3; ++c) f[c] = D::Clamp(f[c] + o);
+      }
+      const int64_t a = r[3];
+      for (int c = 0; c < 3; ++c) q[c] = static_cast<S>((a * f[c] + (L - a) * P[c]) / L);
+      q[3] = p[3];
+    }
+  }
+}
+
+// Two (Dual Grad) or three (Sunset/Twilight) colours laid along the grad.
+template <int kColours>
+class TintGrad final : public Effect {
+ public:
+  static constexpr bool kLooksOn = kColours == 3;
+  static constexpr std::span<const ParamSpec> kParams =
+      kLooksOn ? std::span<const ParamSpec>(kSunsetParams) : std::span<const ParamSpec>(kDualGradParams);
+  static constexpr int kView = RowOf(kParams, "view");
+  static constexpr int kLook = kLooksOn ? RowOf(kParams, "preset") : -1;
+  static constexpr int kFirstGroup = RowOf(kParams, "Color1");
+  static constexpr int kGroupRows = 5;  // header, presets, colour, opacity, end
+  static constexpr int kHighlights = RowOf(kParams, "highlights");
+  static constexpr int kExposure = RowOf(kParams, "exposure");
+  static constexpr int kDirection = RowOf(kParams, "dir");
+  static constexpr int Presets(int i) { return kFirstGroup + i * kGroupRows + 1; }
+  using Effect::Effect;
+
+  bool IsActive() const { return ListIndex(kView) != kOriginal; }
+
+  // A colour is the user's while its preset (and the look) is at item 0;
+  // under any look but the first the look decides everything.
+  void ParameterChanged(int) {
+    const bool own = LookIndex() == 0;
+    for (int i = 0; i < kColours; ++i) {
+      SetEnabled(Param(Presets(i)), own);
+      SetEnabled(Param(Presets(i) + 1), own && ListIndex(Presets(i)) == 0);
+      SetEnabled(Param(Presets(i) + 2), own);
+    }
+  }
+
+  void Render(RenderInfo& info) {
+    const Raster& source = *Source();
+    Raster& d = *info.destination;
+    CopyArea(source, d, info.area);
+    const int32_t view = ListIndex(kView);
+    if (view == kOriginal || info.IsCancelled()) return;
+    const Rect area = info.area.Intersect(d.Bounds()).Intersect(source.Bounds());
+    if (area.Empty()) return;
+    std::array<double, 4 * kColours> samples{};
+    for (int i = 0; i < kColours; ++i) {
+      double opacity = 0;
+      const Rgb c = ColourOf(i, opacity);
+      samples[4 * i] = c.r;
+      samples[4 * i + 1] = c.g;
+      samples[4 * i + 2] = c.b;
+      samples[4 * i + 3] = opacity * 0.01;
+    }
+    const GradSettings shape = ReadGradShape(*this, kDirection);
+    RasterRef ramp = MakeRaster(d.Width(), d.Height(), 4, d.BytesPerSample());
+    ramp->Fill(0);
+    MakeGradient(*ramp, area, TileOrigin(info), shape.Corners(info.imageWidth, info.imageHeight), shape.size * 0.01,
+                 shape.Direction(), samples);
+    if (view == kMaskView) {
+      CopyArea(*ramp, d, area);
+      return;
+    }
+    WithDepth(d.Is16Bit(), [&]<class S>() { TintThroughRamp<S>(source, *ramp, d, area, Percent(kExposure)); });
+    const double h = Percent(kHighlights);
+    if (h > 0) BlendWhereMasked(source, d, *HighlightMask(source, area), d, area, static_cast<float>(h));
+  }
+
+ private:
+  int32_t LookIndex() const {
+    if constexpr (kLooksOn) return std::clamp(ListIndex(kLook), 0, kLookCount - 1);
+    else return 0;
+  }
+  // Colour i and its opacity in percent.
+  Rgb ColourOf(int i, double& opacity) const {
+    if (const int32_t look = LookIndex(); look != 0) {
+      opacity = kLooks[look].opacity[i];
+      return kLooks[look].colour[i];
+    }
+    opacity = RangeValue(Presets(i) + 2);
+    const int32_t preset = ListIndex(Presets(i));
+    return preset == 0 ? ColourValue(Presets(i) + 1) : grads::ColourFilterColour(preset);
+  }
+};
+
+inline constexpr EffectType kDualGradType = catalogue::Type("DualGrad", kDualGradParams, 0);
+inline constexpr EffectType kSunsetType = catalogue::Type("SunsetTwilight", kSunsetParams, 0);
+
 }  // namespace
 
 const EffectRoutines& kNdGrad = RoutinesOf<NdGrad, kNdGradType>;
 const EffectRoutines& kColorGrad = RoutinesOf<ColourGrad<false>, kColorGradType>;
 const EffectRoutines& kStripGrad = RoutinesOf<ColourGrad<true>, kStripGradType>;
 const EffectRoutines& kColorSpot = RoutinesOf<ColourSpot, kColorSpotType>;
+const EffectRoutines& kDualGrad = RoutinesOf<TintGrad<2>, kDualGradType>;
+const EffectRoutines& kSunsetTwilight = RoutinesOf<TintGrad<3>, kSunsetType>;
 
 }  // namespace fx::effects

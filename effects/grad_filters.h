@@ -10,5 +10,7 @@ extern const EffectRoutines& kNdGrad;
 extern const EffectRoutines& kColorGrad;
 extern const EffectRoutines& kStripGrad;
 extern const EffectRoutines& kColorSpot;
+extern const EffectRoutines& kDualGrad;
+extern const EffectRoutines& kSunsetTwilight;
 
 }  // namespace fx::effects

@@ -21,6 +21,7 @@ void fx::RegisterEffects(EffectRegistry& registry) {
   registry.Register("CrossProcessing", effects::kCrossProcessing);
   registry.Register("Defog", effects::kDefog);
   registry.Register("Diffusion", effects::kDiffusion);
+  registry.Register("DualGrad", effects::kDualGrad);
   registry.Register("FastBlur", effects::kFastBlur);
   registry.Register("FauxFilm", effects::kFauxFilm);
   registry.Register("Fluorescent", effects::kFluorescent);
@@ -52,6 +53,7 @@ void fx::RegisterEffects(EffectRegistry& registry) {
   registry.Register("Telecine", effects::kTelecine);
   registry.Register("Temperature", effects::kTemperature);
   registry.Register("Tint", effects::kTint);
+  registry.Register("SunsetTwilight", effects::kSunsetTwilight);
   registry.Register("SoftEFX", effects::kSoftEffects);
   registry.Register("WarmBlackMist", effects::kWarmBlackMist);
   registry.Register("WarmCool", effects::kWarmCool);

@@ -415,4 +415,103 @@ TEST(NdGrad, PreservedHighlights) {
   }
 }
 
+// ---------------------------------------------------- Dual Grad, Sunset/Twilight
+
+int32_t Stored(double v, bool is16Bit) { return static_cast<int32_t>(v * Full(is16Bit)); }
+
+TEST(DualGrad, TableAndControls) {
+  Instance e(fx::effects::kDualGrad);
+  EXPECT_LT(fx::IndexOfKey(*e, "gradEnable"), 0);
+  EXPECT_LT(fx::IndexOfKey(*e, "grad_nd"), 0);
+  EXPECT_EQ(e.P("highlights").number, 50);
+  EXPECT_EQ(e.P("color2presets").ItemCount(), 73);
+  EXPECT_EQ(e.P("tint2").colour.r, 122 / 255.0);
+  e.Set("color2presets", 5);
+  Changed(e, "color2presets");
+  EXPECT_FALSE(e.P("tint2").Enabled());
+  EXPECT_TRUE(e.P("tint1").Enabled());
+  EXPECT_TRUE(e.Active());
+  e.Set("view", 2);
+  EXPECT_FALSE(e.Active());
+}
+
+// Top row: the first colour at opacity 100 alone, P x C1 / full; the Grad
+// view shows the RGBA ramp; a preset row replaces the colour.
+TEST(DualGrad, FirstRowIsTheFirstColour) {
+  for (bool is16Bit : {false, true}) {
+    const int32_t L = Full(is16Bit);
+    Instance e(fx::effects::kDualGrad);
+    e.Set("highlights", 0).Set("opacity2", 40);
+    const fx::RasterRef src = Varied(8, 5, is16Bit);
+    const fx::RasterRef out = Render(e, *src);
+    const fx::Rgb c1 = e.P("tint1").colour;
+    const int32_t C[3] = {Stored(c1.r, is16Bit), Stored(c1.g, is16Bit), Stored(c1.b, is16Bit)};
+    for (int32_t x = 0; x < 8; ++x) {
+      const Pixel p = At(*src, x, 0);
+      EXPECT_EQ(At(*out, x, 0), (Pixel{p[0] * C[0] / L, p[1] * C[1] / L, p[2] * C[2] / L, p[3]})) << x;
+    }
+    e.Set("view", 1);
+    const fx::RasterRef ramp = Render(e, *src);
+    EXPECT_EQ(At(*ramp, 3, 0), (Pixel{C[0], C[1], C[2], L}));
+    // The last of 5 rows: 1/5 of the way back from the second sample.
+    EXPECT_EQ(At(*ramp, 3, 4)[3], Stored(0.4, is16Bit) + (L - Stored(0.4, is16Bit)) / 5);
+    e.Set("view", 0).Set("color1presets", 3);
+    const fx::Rgb row = fx::grads::kColourFilters[3].colour;
+    EXPECT_EQ(At(*Render(e, *src), 2, 0)[0], At(*src, 2, 0)[0] * Stored(row.r, is16Bit) / L);
+  }
+}
+
+TEST(DualGrad, ExposureAndHighlights) {
+  const fx::RasterRef src = Fill(2, 3, {0, 255, 0, 255}, false);
+  Instance e(fx::effects::kDualGrad);
+  e.Set("highlights", 0).Set("exposure", 100);
+  fx::SetColour(e.P("tint1"), {1, 0, 1});
+  // f = 0, then + (19235 x 255) >> 15 = 149.
+  EXPECT_EQ(At(*Render(e, *src), 1, 0), (Pixel{149, 149, 149, 255}));
+  // Highlights 100 keep white whatever the colours.
+  const fx::RasterRef white = Fill(2, 3, {255, 255, 255, 255}, false);
+  e.Set("exposure", 0).Set("highlights", 100);
+  EXPECT_EQ(At(*Render(e, *white), 1, 0), (Pixel{255, 255, 255, 255}));
+}
+
+TEST(SunsetTwilight, LooksAndTheirControls) {
+  Instance e(fx::effects::kSunsetTwilight);
+  EXPECT_EQ(e.P("preset").ItemCount(), 6);
+  EXPECT_STREQ(e.P("preset").Item(3), "Twilight 1");
+  EXPECT_EQ(e.P("color1").colour.g, 0.7);
+  EXPECT_EQ(e.P("opacity2").number, 60);
+  EXPECT_EQ(e.P("opacity3").number, 0);
+  e.Set("preset", 4);
+  Changed(e, "preset");
+  for (const char* k : {"color1presets", "color2", "opacity3"}) EXPECT_FALSE(e.P(k).Enabled()) << k;
+  e.Set("preset", 0).Set("color3presets", 2);
+  Changed(e, "color3presets");
+  EXPECT_TRUE(e.P("color1").Enabled());
+  EXPECT_TRUE(e.P("opacity3").Enabled());
+  EXPECT_FALSE(e.P("color3").Enabled());
+}
+
+TEST(SunsetTwilight, ThreeEqualColoursMultiplyUniformly) {
+  for (bool is16Bit : {false, true}) {
+    const int32_t L = Full(is16Bit);
+    Instance e(fx::effects::kSunsetTwilight);
+    e.Set("highlights", 0);
+    const fx::Rgb c{0.3, 0.8, 0.55};
+    for (const char* k : {"color1", "color2", "color3"}) fx::SetColour(e.P(k), c);
+    for (const char* k : {"opacity1", "opacity2", "opacity3"}) e.Set(k, 100);
+    const fx::RasterRef src = Varied(6, 7, is16Bit);
+    const fx::RasterRef out = Render(e, *src);
+    const int32_t C[3] = {Stored(c.r, is16Bit), Stored(c.g, is16Bit), Stored(c.b, is16Bit)};
+    for (int32_t y = 0; y < 7; ++y)
+      for (int32_t x = 0; x < 6; ++x) {
+        const Pixel p = At(*src, x, y);
+        ASSERT_EQ(At(*out, x, y), (Pixel{p[0] * C[0] / L, p[1] * C[1] / L, p[2] * C[2] / L, p[3]})) << y;
+      }
+    // Another look ignores the parameters: Twilight 3's first colour.
+    e.Set("preset", 5);
+    const Pixel p = At(*src, 1, 0);
+    EXPECT_EQ(At(*Render(e, *src), 1, 0)[2], p[2] * Stored(0.65, is16Bit) / L);
+  }
+}
+
 }  // namespace
