@@ -6,12 +6,14 @@
 #include "effects/focus_blur.h"
 #include "effects/gel_catalogues.h"
 #include "effects/grad_filters.h"
+#include "effects/spot_filters.h"
 #include "framework/registry.h"
 
 void fx::RegisterEffects(EffectRegistry& registry) {
   registry.Register("BlackMist", effects::kBlackMist);
   registry.Register("BleachBypass", effects::kBleachBypass);
   registry.Register("BlackAndWhite", effects::kBlackAndWhite);
+  registry.Register("CenterSpot", effects::kCenterSpot);
   registry.Register("ColorCompensating", effects::kColorCompensating);
   registry.Register("ColorConversion", effects::kColorConversion);
   registry.Register("ColorCorrect", effects::kColorCorrect);
@@ -43,6 +45,7 @@ void fx::RegisterEffects(EffectRegistry& registry) {
   registry.Register("Ozone", effects::kOzone);
   registry.Register("PhotoFilters", effects::kPhotoFilters);
   registry.Register("PrinterPoints", effects::kPrinterPoints);
+  registry.Register("RadialExposure", effects::kRadialExposure);
   registry.Register("RoscoCalcolor", effects::kRoscoCalcolor);
   registry.Register("RoscoCinegel", effects::kRoscoCinegel);
   registry.Register("RoscoCinelux", effects::kRoscoCinelux);
