@@ -52,6 +52,7 @@ void fx::RegisterEffects(EffectRegistry& registry) {
   registry.Register("RoscoVelante", effects::kRoscoVelante);
   registry.Register("SelectiveSaturation", effects::kSelectiveSaturation);
   registry.Register("UltraContrast", effects::kUltraContrast);
+  registry.Register("SplitField", effects::kSplitField);
   registry.Register("StripGrad", effects::kStripGrad);
   registry.Register("Telecine", effects::kTelecine);
   registry.Register("Temperature", effects::kTemperature);

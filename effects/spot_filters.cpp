@@ -18,6 +18,10 @@
 #include "imaging/raster.h"
 #include "imaging/separable_blur.h"
 #include "imaging/tone_curve.h"
+#include "imaging/zpath.h"
+#include "imaging/zrenderer.h"
+#include "imaging/zstencil.h"
+#include "imaging/ztransform.h"
 
 namespace fx::effects {
 namespace {
@@ -264,9 +268,178 @@ class RadialExposure final : public Effect {
 
 inline constexpr EffectType kRadialExposureType = catalogue::Type("RadialExposure", kRadialExposureParams, 0);
 
+// ---------------------------------------------------------------- Split Field
+
+inline constexpr const char* kSplitViews[] = {"Output", "Split", "Original"};
+
+// The transition softness shares its key with the "blur" group; records are
+// matched by position and key, so both restore.
+inline constexpr auto kSplitFieldParams =
+    Rows({Image("input", "Input"), List("view", "View", kSplitViews), Group("blur", "Blur"),
+          Range("blurX", "Horizontal Blur", 0, 1000, 20).Flags(kNotify),
+          Range("blurY", "Vertical Blur", 0, 1000, 20).Flags(kNotify), Bool("gang", "Gang", true).Flags(kNotify),
+          End(), Group("split", "Split"), Point("position", "Position", {0, 0}), Range("rotate", "Rotate", -360, 360, 0),
+          Range("blur", "Blur", 0, 500, 0), End()});
+static_assert(ValidTable(kSplitFieldParams));
+
+// Degrees to radians as the split is turned.
+inline constexpr double kRadiansPerDegree = 0.017453292519444445;
+
+// The split mask: full on one side of the line through the split position
+// at the given angle (below it at 0 degrees, positive angles turning it
+// clockwise on screen), 0 on the other, the line softened by a box blur.
+struct SplitGeometry {
+  int32_t positionX = 0, positionY = 0;  // whole-image pixels
+  double rotate = 0;                     // degrees
+  float softX = 0, softY = 0;            // the transition's box radii in pixels
+  int32_t passes = 0;
+  int32_t imageWidth = 0, imageHeight = 0;
+  friend bool operator==(const SplitGeometry&, const SplitGeometry&) = default;
+};
+
+class SplitMaskCache {
+ public:
+  // The mask over `area` (whole-image position of the raster's (0, 0) at
+  // origin) of a one-channel raster of destination's size and depth.
+  const Raster& Get(const SplitGeometry& g, const Raster& destination, const Rect& area, Origin origin) {
+    const Key key{g, area, origin.x, origin.y, destination.Width(), destination.Height(),
+                  destination.BytesPerSample()};
+    if (mask_ && key == key_) return *mask_;
+    Build(g, destination, area, origin);
+    key_ = key;
+    return *mask_;
+  }
+
+ private:
+  struct Key {
+    SplitGeometry g;
+    Rect area;
+    int32_t x = 0, y = 0, width = 0, height = 0;
+    uint32_t bytes = 0;
+    friend bool operator==(const Key&, const Key&) = default;
+  };
+
+  void Build(const SplitGeometry& g, const Raster& destination, const Rect& area, Origin origin) {
+    // The softening of a pixel reaches the blur's full reach away, so the
+    // split is drawn that far around the area, past the image edge too.
+    SeparableBlur soft;
+    soft.SetPasses(g.passes);
+    soft.SetRadii(g.softX, g.softY);
+    const int32_t mx = soft.ReachX(), my = soft.ReachY();
+    RasterRef grown = MakeRaster(area.Width() + 2 * mx, area.Height() + 2 * my, 1, 1);
+    grown->Fill(0);
+    // A rectangle W + H on every side of the line covers the whole image
+    // at any angle.
+    const float s = static_cast<float>(int64_t{g.imageWidth} + g.imageHeight);
+    ZPath path;
+    path.moveTo(-s, 0);
+    path.lineTo(s, 0);
+    path.lineTo(s, 2 * s);
+    path.lineTo(-s, 2 * s);
+    path.close();
+    PathTransform t;
+    t.SetRotation(static_cast<float>(g.rotate * kRadiansPerDegree));
+    t.SetTranslation(static_cast<float>(int64_t{g.positionX} - (origin.x + area.left - mx)),
+                     static_cast<float>(int64_t{g.positionY} - (origin.y + area.top - my)));
+    ZStencil stencil(*grown);
+    ZRenderer().Render(path, t, stencil, ZFillRule::kNonZero);
+    if (g.softX > 0 || g.softY > 0) soft.Blur(*grown, grown->Bounds());
+    mask_ = MakeRaster(destination.Width(), destination.Height(), 1, destination.BytesPerSample());
+    mask_->Fill(0);
+    // Widened to 16 bits as v x 32768 / 255.
+    for (int32_t y = 0; y < area.Height(); ++y) {
+      const uint8_t* v = grown->RowAs<uint8_t>(y + my) + mx;
+      if (destination.Is16Bit()) {
+        uint16_t* m = mask_->RowAs<uint16_t>(y + area.top) + area.left;
+        for (int32_t x = 0; x < area.Width(); ++x) m[x] = static_cast<uint16_t>(v[x] * 32768 / 255);
+      } else {
+        std::copy(v, v + area.Width(), mask_->RowAs<uint8_t>(y + area.top) + area.left);
+      }
+    }
+  }
+
+  RasterRef mask_;
+  Key key_;
+};
+
+// One side of a split line sharp, the other blurred.
+class SplitField final : public Effect {
+ public:
+  static constexpr int kView = RowOf(kSplitFieldParams, "view");
+  static constexpr int kBlurX = RowOf(kSplitFieldParams, "blurX");
+  static constexpr int kBlurY = RowOf(kSplitFieldParams, "blurY");
+  static constexpr int kGang = RowOf(kSplitFieldParams, "gang");
+  static constexpr int kPosition = RowOf(kSplitFieldParams, "position");
+  static constexpr int kRotate = RowOf(kSplitFieldParams, "rotate");
+  static constexpr int kSoftness = RowOf(kSplitFieldParams, "blur", RowOf(kSplitFieldParams, "split"));
+  using Effect::Effect;
+
+  bool IsActive() const {
+    const int32_t view = ListIndex(kView);
+    return view == kMaskView || (view == kOutput && Blurs());
+  }
+
+  void ParameterChanged(int index) { GangBlur(*this, index, kBlurX, kBlurY, kGang); }
+
+  void ExpandRect(RenderInfo& info, Rect& rect) {
+    const Margins m = MarginsOf(info);
+    rect = rect.Grown(m.y, m.x);
+  }
+
+  void Render(RenderInfo& info) {
+    const Raster& source = *Source();
+    Raster& d = *info.destination;
+    CopyArea(source, d, info.area);
+    const int32_t view = ListIndex(kView);
+    if (view == kOriginal || info.IsCancelled()) return;
+    const Rect area = info.area.Intersect(d.Bounds()).Intersect(source.Bounds());
+    if (area.Empty()) return;
+    const Margins m = MarginsOf(info);
+    const Raster& mask = split_.Get(Geometry(info), d, area, TileOrigin(info, m.x, m.y));
+    if (view == kMaskView) {
+      ShowMaskAsGrey(mask, source, d, area);
+      return;
+    }
+    if (!Blurs()) return;
+    Configure(blur_, info);
+    blur_.BlurMasked(d, area, mask);
+  }
+
+ private:
+  double BlurY() const { return BooleanValue(kGang) ? RangeValue(kBlurX) : RangeValue(kBlurY); }
+  bool Blurs() const { return RangeValue(kBlurX) > 0 || BlurY() > 0; }
+  void Configure(SeparableBlur& blur, const RenderInfo& info) const {
+    blur.SetPasses(info.reserved2);
+    blur.SetRadii(static_cast<float>(RangeValue(kBlurX) * info.scaleX), static_cast<float>(BlurY() * info.scaleY));
+  }
+  Margins MarginsOf(const RenderInfo& info) const {
+    if (ListIndex(kView) != kOutput || !Blurs()) return {};
+    SeparableBlur blur;
+    Configure(blur, info);
+    return {blur.ReachX(), blur.ReachY()};
+  }
+  SplitGeometry Geometry(const RenderInfo& info) const {
+    SplitGeometry g;
+    PointInPixels(Param(kPosition), info.imageWidth, info.imageHeight, g.positionX, g.positionY);
+    g.rotate = RangeValue(kRotate);
+    g.softX = static_cast<float>(RangeValue(kSoftness) * info.scaleX);
+    g.softY = static_cast<float>(RangeValue(kSoftness) * info.scaleY);
+    g.passes = info.reserved2;
+    g.imageWidth = info.imageWidth;
+    g.imageHeight = info.imageHeight;
+    return g;
+  }
+
+  SeparableBlur blur_;
+  SplitMaskCache split_;
+};
+
+inline constexpr EffectType kSplitFieldType = catalogue::Type("SplitField", kSplitFieldParams, 0);
+
 }  // namespace
 
 const EffectRoutines& kCenterSpot = RoutinesOf<CenterSpot, kCenterSpotType>;
 const EffectRoutines& kRadialExposure = RoutinesOf<RadialExposure, kRadialExposureType>;
+const EffectRoutines& kSplitField = RoutinesOf<SplitField, kSplitFieldType>;
 
 }  // namespace fx::effects

@@ -8,5 +8,6 @@ namespace fx::effects {
 
 extern const EffectRoutines& kCenterSpot;
 extern const EffectRoutines& kRadialExposure;
+extern const EffectRoutines& kSplitField;
 
 }  // namespace fx::effects

@@ -181,4 +181,82 @@ TEST(RadialExposure, WeightsInTheFalloff) {
   EXPECT_GT(checked, 10);
 }
 
+// ---------------------------------------------------------------- Split Field
+
+TEST(SplitField, TableAndGang) {
+  Instance e(fx::effects::kSplitField);
+  const int group = fx::IndexOfKey(*e, "blur");
+  EXPECT_EQ(e->parameters[group].kind, fx::Kind::GroupStart);
+  EXPECT_EQ(e->parameters[e->parameterCount - 2].kind, fx::Kind::Range);
+  EXPECT_STREQ(e->parameters[e->parameterCount - 2].key, "blur");
+  e.Set("blurX", 7);
+  Changed(e, "blurX");
+  EXPECT_EQ(e.P("blurY").number, 7);
+  EXPECT_FALSE(e.P("blurY").Enabled());
+  EXPECT_TRUE(e.Active());
+  e.Set("blurX", 0);
+  Changed(e, "blurX");
+  EXPECT_FALSE(e.Active());
+  e.Set("view", 1);
+  EXPECT_TRUE(e.Active());
+}
+
+// At 0 degrees the rows above the split position stay bit for bit and the
+// rows below are blurred.
+TEST(SplitField, KeepsTheRowsAboveThePosition) {
+  for (bool is16Bit : {false, true}) {
+    Instance e(fx::effects::kSplitField);
+    fx::SetPoint(e.P("position"), {0, -0.2});  // row trunc(0.3 x 30) = 9
+    const fx::RasterRef src = Varied(24, 30, is16Bit);
+    const fx::RasterRef out = Render(e, *src);
+    for (int32_t y = 0; y < 9; ++y)
+      for (int32_t x = 0; x < 24; ++x) ASSERT_EQ(At(*out, x, y), At(*src, x, y)) << y;
+    int32_t changed = 0;
+    for (int32_t y = 9; y < 30; ++y)
+      for (int32_t x = 0; x < 24; ++x) changed += At(*out, x, y) != At(*src, x, y);
+    EXPECT_GT(changed, 21 * 24 * 3 / 4);
+    e.Set("view", 1);
+    const fx::RasterRef split = Render(e, *src);
+    EXPECT_EQ(At(*split, 5, 8)[0], 0);
+    EXPECT_EQ(At(*split, 5, 9)[0], Full(is16Bit));
+  }
+}
+
+// At 90 degrees on a portrait frame the whole left side is blurred, its
+// corners too (a rectangle of W x 2H would miss them).
+TEST(SplitField, TurnedSplitCoversAWholeSide) {
+  for (bool is16Bit : {false, true}) {
+    const int32_t L = Full(is16Bit);
+    Instance e(fx::effects::kSplitField);
+    e.Set("rotate", 90).Set("view", 1);
+    const fx::RasterRef src = Varied(10, 40, is16Bit);
+    const fx::RasterRef split = Render(e, *src);
+    for (int32_t y = 0; y < 40; ++y)
+      for (int32_t x = 0; x < 10; ++x) ASSERT_EQ(At(*split, x, y)[0], x < 5 ? L : 0) << x << " " << y;
+    // -90 turns the other way.
+    e.Set("rotate", -90);
+    EXPECT_EQ(At(*Render(e, *src), 9, 0)[0], L);
+  }
+}
+
+// The transition: a soft edge, the same whichever rows a band holds.
+TEST(SplitField, SoftTransition) {
+  for (bool is16Bit : {false, true}) {
+    Instance e(fx::effects::kSplitField);
+    // "blur" is first the group's key; the softness is the last record.
+    e.Set("view", 1).Set("rotate", 30);
+    fx::SetRange(e->parameters[e->parameterCount - 2], 8);
+    const fx::RasterRef src = Varied(30, 30, is16Bit);
+    const fx::RasterRef split = Render(e, *src);
+    int32_t between = 0;
+    for (int32_t x = 0; x < 30; ++x) {
+      const int32_t v = At(*split, x, 15)[0];
+      between += v > 0 && v < Full(is16Bit);
+    }
+    EXPECT_GE(between, 4);
+    EXPECT_EQ(At(*split, 15, 0)[0], 0);
+    EXPECT_EQ(At(*split, 15, 29)[0], Full(is16Bit));
+  }
+}
+
 }  // namespace
