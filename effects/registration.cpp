@@ -59,6 +59,7 @@ void fx::RegisterEffects(EffectRegistry& registry) {
   registry.Register("Tint", effects::kTint);
   registry.Register("SunsetTwilight", effects::kSunsetTwilight);
   registry.Register("SoftEFX", effects::kSoftEffects);
+  registry.Register("Vignette", effects::kVignette);
   registry.Register("WarmBlackMist", effects::kWarmBlackMist);
   registry.Register("WarmCool", effects::kWarmCool);
   registry.Register("WarmMist", effects::kWarmMist);

@@ -9,5 +9,6 @@ namespace fx::effects {
 extern const EffectRoutines& kCenterSpot;
 extern const EffectRoutines& kRadialExposure;
 extern const EffectRoutines& kSplitField;
+extern const EffectRoutines& kVignette;  // vignette.cpp
 
 }  // namespace fx::effects

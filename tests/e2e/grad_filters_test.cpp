@@ -46,12 +46,39 @@ TEST_F(GradFilters, EveryMemberRendersAtBothDepths) {
       {"SplitField", ""},
       {"StripGrad", ""},
       {"SunsetTwilight", ""},
+      {"Vignette", ""},
+      {"Vignette", "--set type=1 --set scaleX=100"},
   };
   for (const auto& [entry, options] : members)
     for (const char* depth : {"8", "16"}) {
       const Document out = Apply(entry, depth, options, std::string(entry) + depth + ".png");
       EXPECT_EQ(out.depth, std::atoi(depth)) << entry;
       EXPECT_NE(out, ConvertDepth(Read(kSamples + "/coffee.png"), std::atoi(depth))) << entry << " " << depth;
+    }
+}
+
+// The shapes drawn beside the module: the vignette leaves the centre alone
+// and darkens towards the corners, at the default size and at Size 100.
+TEST_F(GradFilters, VignetteShapes) {
+  const Document source = Read(kSamples + "/coffee.png");
+  for (const char* type : {"0", "1"})
+    for (const char* size : {"180", "100"}) {
+      const std::string set = std::string("--set type=") + type + " --set scaleX=" + size;
+      const Document shape = Apply("Vignette", "8", set + " --set view=1", std::string("s") + type + size + ".png");
+      const int32_t cx = shape.width / 2, cy = shape.height / 2;
+      EXPECT_EQ(shape.At(cx, cy, 0), 0) << type << " " << size;
+      if (std::string(size) == "100") {
+        // Nearly full: the softness mixes in the frame's inside a little.
+        EXPECT_GT(shape.At(0, 0, 0), 240) << type;
+        EXPECT_GT(shape.At(shape.width - 1, shape.height - 1, 1), 240) << type;
+      } else {
+        EXPECT_GT(shape.At(0, 0, 0), 0) << type;
+      }
+      const Document out = Apply("Vignette", "8", set, std::string("o") + type + size + ".png");
+      for (int c = 0; c < 3; ++c) EXPECT_EQ(out.At(cx, cy, c), source.At(cx, cy, c)) << type << " " << size;
+      if (std::string(size) == "100") {
+        EXPECT_LT(out.At(0, 0, 0), 10) << type;
+      }
     }
 }
 

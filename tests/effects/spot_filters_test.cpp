@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "effects/param_groups.h"
+#include "framework/host_services.h"
 #include "imaging/masks.h"
 #include "imaging/tone_curve.h"
 #include "tests/effects/effect_harness.h"
@@ -256,6 +257,58 @@ TEST(SplitField, SoftTransition) {
     EXPECT_GE(between, 4);
     EXPECT_EQ(At(*split, 15, 0)[0], 0);
     EXPECT_EQ(At(*split, 15, 29)[0], Full(is16Bit));
+  }
+}
+
+// ------------------------------------------------------------------ Vignette
+
+// A host whose data folder holds no shapes.
+class NoShapes final : public fx::Host {
+ public:
+  bool DataPath(const char*, const char* subFolder, const char* fileName, char* out,
+                std::size_t capacity) const override {
+    const std::string path = std::string("/nonexistent-ovra-data/") + subFolder + "/" + fileName;
+    if (path.size() + 1 > capacity) return false;
+    std::copy(path.c_str(), path.c_str() + path.size() + 1, out);
+    return true;
+  }
+};
+
+TEST(Vignette, TableGangsAndActivity) {
+  Instance e(fx::effects::kVignette);
+  EXPECT_EQ(e.P("color").colour.r, 0);
+  EXPECT_EQ(e.P("scaleX").number, 180);
+  EXPECT_STREQ(e.P("view").Item(1), "Shape");
+  for (const char* x : {"blurX", "softnessX", "scaleX"}) {
+    e.Set(x, 77);
+    Changed(e, x);
+  }
+  for (const char* y : {"blurY", "softnessY", "scaleY"}) {
+    EXPECT_EQ(e.P(y).number, 77) << y;
+    EXPECT_FALSE(e.P(y).Enabled()) << y;
+  }
+  e.Set("scaleGang", 0);
+  Changed(e, "scaleGang");
+  EXPECT_TRUE(e.P("scaleY").Enabled());
+  EXPECT_FALSE(e.P("softnessY").Enabled());
+  EXPECT_TRUE(e.Active());
+  e.Set("blurX", 0).Set("blurY", 0);
+  Changed(e, "blurX");
+  EXPECT_TRUE(e.Active());  // the colour still applies
+  e.Set("opacity", 0);
+  EXPECT_FALSE(e.Active());
+  e.Set("view", 1);
+  EXPECT_TRUE(e.Active());
+}
+
+TEST(Vignette, AShapeThatCannotBeReadChangesNothing) {
+  NoShapes host;
+  for (bool is16Bit : {false, true}) {
+    Instance e(fx::effects::kVignette);
+    const fx::RasterRef src = Varied(20, 16, is16Bit);
+    const fx::RasterRef out = Render(e, *src);
+    for (int32_t y = 0; y < 16; ++y)
+      for (int32_t x = 0; x < 20; ++x) ASSERT_EQ(At(*out, x, y), At(*src, x, y));
   }
 }
 
