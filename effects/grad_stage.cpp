@@ -8,7 +8,7 @@ namespace {
 
 // (m, m, m, source alpha) over rect.
 template <class S>
-void ShowGrad(const Raster& mask, const Raster& source, Raster& destination, const Rect& rect) {
+void ShowGrey(const Raster& mask, const Raster& source, Raster& destination, const Rect& rect) {
   for (int32_t y = rect.top; y < rect.bottom; ++y) {
     const S* m = mask.RowAs<S>(y) + rect.left;
     const S* s = source.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(rect.left);
@@ -21,6 +21,12 @@ void ShowGrad(const Raster& mask, const Raster& source, Raster& destination, con
 }
 
 }  // namespace
+
+void ShowMaskAsGrey(const Raster& mask, const Raster& source, Raster& destination, const Rect& rect) {
+  const Rect r = rect.Intersect(destination.Bounds()).Intersect(source.Bounds()).Intersect(mask.Bounds());
+  if (r.Empty()) return;
+  WithDepth(destination.Is16Bit(), [&]<class S>() { ShowGrey<S>(mask, source, destination, r); });
+}
 
 GradStage GradStage::Read(const Effect& e, int header) {
   GradStage g;
@@ -44,9 +50,13 @@ void GradStage::Apply(const Raster& source, RenderInfo& info, bool showGrad) con
   // A degenerate quadrilateral draws nothing: the mask stays clear and the
   // filter absent.
   mask->Fill(0);
-  MakeGradMask(*mask, area, TileOrigin(info), shape, info.imageWidth, info.imageHeight);
+  if (ramp.empty())
+    MakeGradMask(*mask, area, TileOrigin(info), shape, info.imageWidth, info.imageHeight);
+  else
+    MakeGradient(*mask, area, TileOrigin(info), shape.Corners(info.imageWidth, info.imageHeight), shape.size / 100,
+                 rampDirection, ramp);
   if (showGrad) {
-    WithDepth(destination.Is16Bit(), [&]<class S>() { ShowGrad<S>(*mask, source, destination, area); });
+    ShowMaskAsGrey(*mask, source, destination, area);
     return;
   }
   BlendThroughMask(source, destination, *mask, destination, area, 1.0f);

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <array>
+#include <span>
 
 #include "effects/param_groups.h"
 #include "framework/effect.h"
@@ -35,10 +36,19 @@ constexpr std::array<ParamSpec, GradRows::kCount> GelGradGroup(bool open) {
                     .hideAllCorners = false});
 }
 
+// A one-channel mask shown as grey: (m, m, m) with the source's alpha over
+// rect of the four-channel destination.
+void ShowMaskAsGrey(const Raster& mask, const Raster& source, Raster& destination, const Rect& rect);
+
 struct GradStage {
   bool enabled = false;
   double nd = 0;  // "ND Brightness" as a fraction 0..1
   GradSettings shape;
+  // The mask's ramp: empty for the two-sample grad of the shape's
+  // direction; otherwise the samples of an n-sample gradient (fractions,
+  // static storage) laid out along rampDirection.
+  std::span<const double> ramp;
+  GradDirection rampDirection = GradDirection::kTopToBottom;
 
   // The values of the group whose header is parameter `header`.
   static GradStage Read(const Effect& e, int header);

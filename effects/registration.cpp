@@ -5,19 +5,25 @@
 #include "effects/film_looks.h"
 #include "effects/focus_blur.h"
 #include "effects/gel_catalogues.h"
+#include "effects/grad_filters.h"
+#include "effects/spot_filters.h"
 #include "framework/registry.h"
 
 void fx::RegisterEffects(EffectRegistry& registry) {
   registry.Register("BlackMist", effects::kBlackMist);
   registry.Register("BleachBypass", effects::kBleachBypass);
   registry.Register("BlackAndWhite", effects::kBlackAndWhite);
+  registry.Register("CenterSpot", effects::kCenterSpot);
   registry.Register("ColorCompensating", effects::kColorCompensating);
   registry.Register("ColorConversion", effects::kColorConversion);
   registry.Register("ColorCorrect", effects::kColorCorrect);
+  registry.Register("ColorGrad", effects::kColorGrad);
+  registry.Register("ColorSpot", effects::kColorSpot);
   registry.Register("ColorTemp", effects::kColorTemperature);
   registry.Register("CrossProcessing", effects::kCrossProcessing);
   registry.Register("Defog", effects::kDefog);
   registry.Register("Diffusion", effects::kDiffusion);
+  registry.Register("DualGrad", effects::kDualGrad);
   registry.Register("FastBlur", effects::kFastBlur);
   registry.Register("FauxFilm", effects::kFauxFilm);
   registry.Register("Fluorescent", effects::kFluorescent);
@@ -35,19 +41,25 @@ void fx::RegisterEffects(EffectRegistry& registry) {
   registry.Register("MatteGenerator", effects::kMatteGenerator);
   registry.Register("Mist", effects::kMist);
   registry.Register("MonoTint", effects::kMonoTint);
+  registry.Register("NDGrad", effects::kNdGrad);
   registry.Register("Ozone", effects::kOzone);
   registry.Register("PhotoFilters", effects::kPhotoFilters);
   registry.Register("PrinterPoints", effects::kPrinterPoints);
+  registry.Register("RadialExposure", effects::kRadialExposure);
   registry.Register("RoscoCalcolor", effects::kRoscoCalcolor);
   registry.Register("RoscoCinegel", effects::kRoscoCinegel);
   registry.Register("RoscoCinelux", effects::kRoscoCinelux);
   registry.Register("RoscoVelante", effects::kRoscoVelante);
   registry.Register("SelectiveSaturation", effects::kSelectiveSaturation);
   registry.Register("UltraContrast", effects::kUltraContrast);
+  registry.Register("SplitField", effects::kSplitField);
+  registry.Register("StripGrad", effects::kStripGrad);
   registry.Register("Telecine", effects::kTelecine);
   registry.Register("Temperature", effects::kTemperature);
   registry.Register("Tint", effects::kTint);
+  registry.Register("SunsetTwilight", effects::kSunsetTwilight);
   registry.Register("SoftEFX", effects::kSoftEffects);
+  registry.Register("Vignette", effects::kVignette);
   registry.Register("WarmBlackMist", effects::kWarmBlackMist);
   registry.Register("WarmCool", effects::kWarmCool);
   registry.Register("WarmMist", effects::kWarmMist);

@@ -722,9 +722,42 @@ uint32_t MaskAt(const Raster& mask, int32_t x, int32_t y) {
 // One direction of the masked blur from `from` into `to`. Pixel (x, y) of
 // the rect is at (x - fx, y - fy) in `from` and (x - tx, y - ty) in `to`;
 // along rows when horizontal, else along columns. Lines end at the rect.
+// The kernels of a masked pass: slot n is built from radiusOf[n], the
+// radius of the largest mask value whose index is n.
+struct MaskedSlots {
+  std::vector<float>& radiusOf;
+  std::vector<std::unique_ptr<GaussKernel>>& kernels;
+};
+
+// Mask value m (at most full scale) as a radius of the limited radius r.
+template <class S>
+float MaskedRadius(float r, uint32_t m) {
+  return r * static_cast<float>(m) * Depth<S>::kToUnit;
+}
+int32_t MaskedIndex(float g) { return std::max(1, static_cast<int32_t>(g * 0.5f)); }
+
+// Makes the slots those of the limited radius r at depth S, keeping them
+// when they already are. The radius of a slot depends on r alone, so a slot
+// gives the same kernel whichever pixel fills it first.
+template <class S>
+void PrepareMaskedSlots(float r, float& keyRadius, uint32_t& keyDepth, MaskedSlots slots) {
+  if (r == keyRadius && keyDepth == sizeof(S)) return;
+  keyRadius = r;
+  keyDepth = sizeof(S);
+  slots.radiusOf.clear();
+  slots.kernels.clear();
+  for (uint32_t m = 1; m <= static_cast<uint32_t>(Depth<S>::L); ++m) {
+    const float g = MaskedRadius<S>(r, m);
+    const std::size_t n = static_cast<std::size_t>(MaskedIndex(g));
+    if (n >= slots.radiusOf.size()) slots.radiusOf.resize(n + 1, 0.0f);
+    slots.radiusOf[n] = g;  // g grows with m: the last one is the largest
+  }
+  slots.kernels.resize(slots.radiusOf.size());
+}
+
 template <class S>
 void MaskedPass(const Raster& from, int32_t fx, int32_t fy, Raster& to, int32_t tx, int32_t ty, const Rect& rect,
-                const Raster& mask, float radius, bool horizontal, std::vector<std::unique_ptr<GaussKernel>>& cache) {
+                const Raster& mask, float radius, bool horizontal, MaskedSlots slots) {
   const int32_t channels = from.Channels();
   const int32_t lineStart = horizontal ? rect.left : rect.top;
   const int32_t lineEnd = (horizontal ? rect.right : rect.bottom) - 1;
@@ -735,16 +768,30 @@ void MaskedPass(const Raster& from, int32_t fx, int32_t fy, Raster& to, int32_t 
     for (int32_t x = rect.left; x < rect.right; ++x) {
       const S* p = src + static_cast<std::ptrdiff_t>(x - fx) * channels;
       S* d = dst + static_cast<std::ptrdiff_t>(x - tx) * channels;
-      const uint32_t m = MaskAt<S>(mask, x, y);
+      // A 16-bit sample above full scale counts as full.
+      const uint32_t m = std::min(MaskAt<S>(mask, x, y), static_cast<uint32_t>(Depth<S>::L));
       if (m == 0) {
         std::copy(p, p + channels, d);
         continue;
       }
-      const float g = radius * static_cast<float>(m) * Depth<S>::kToUnit;
-      const int32_t n = std::max(1, static_cast<int32_t>(g * 0.5f));
-      const GaussKernel& k = KernelAt(cache, n, g);
+      const std::size_t n = static_cast<std::size_t>(MaskedIndex(MaskedRadius<S>(radius, m)));
+      std::unique_ptr<GaussKernel>& slot = slots.kernels[n];
+      if (!slot) slot = BuildKernel(static_cast<int32_t>(n), slots.radiusOf[n]);
+      const GaussKernel& k = *slot;
       const int32_t half = static_cast<int32_t>(k.taps.size() / 2);
       const int32_t at = horizontal ? x : y;
+      if (channels <= 4 && at - half >= lineStart && at + half <= lineEnd) {
+        // Away from the line's ends: no clamping, every channel in one sweep
+        // over the taps (the same sums in the same order).
+        uint32_t acc[4] = {0, 0, 0, 0};
+        const S* q = p - half * step;
+        for (int32_t t = 0; t <= 2 * half; ++t, q += step) {
+          const uint32_t tap = static_cast<uint32_t>(k.taps[t]);
+          for (int32_t c = 0; c < channels; ++c) acc[c] += tap * q[c];
+        }
+        for (int32_t c = 0; c < channels; ++c) d[c] = static_cast<S>(k.sum != 0 ? acc[c] / k.sum : p[c]);
+        continue;
+      }
       for (int32_t c = 0; c < channels; ++c) {
         uint32_t acc = 0;
         for (int32_t t = 0; t <= 2 * half; ++t) {
@@ -877,10 +924,19 @@ void SeparableBlur::BlurMasked(Raster& raster, const Rect& rect, const Raster& m
   if (!(rx > 0) && !(ry > 0)) return;
   RasterRef temp = MakeRaster(area.Width(), area.Height(), raster.Channels(), raster.BytesPerSample());
   WithDepth(raster.Is16Bit(), [&]<class S>() {
-    if (rx > 0) MaskedPass<S>(raster, 0, 0, *temp, area.left, area.top, area, mask, rx, true, kernelsX_);
-    else temp->CopyRect(raster, area, 0, 0);
-    if (ry > 0) MaskedPass<S>(*temp, area.left, area.top, raster, 0, 0, area, mask, ry, false, kernelsY_);
-    else raster.CopyRect(*temp, {0, 0, area.Height(), area.Width()}, area.left, area.top);
+    const MaskedSlots x{maskedX_.radiusOf, maskedX_.kernels}, y{maskedY_.radiusOf, maskedY_.kernels};
+    if (rx > 0) {
+      PrepareMaskedSlots<S>(rx, maskedX_.radius, maskedX_.depth, x);
+      MaskedPass<S>(raster, 0, 0, *temp, area.left, area.top, area, mask, rx, true, x);
+    } else {
+      temp->CopyRect(raster, area, 0, 0);
+    }
+    if (ry > 0) {
+      PrepareMaskedSlots<S>(ry, maskedY_.radius, maskedY_.depth, y);
+      MaskedPass<S>(*temp, area.left, area.top, raster, 0, 0, area, mask, ry, false, y);
+    } else {
+      raster.CopyRect(*temp, {0, 0, area.Height(), area.Width()}, area.left, area.top);
+    }
   });
 }
 

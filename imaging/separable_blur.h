@@ -48,6 +48,14 @@ class SeparableBlur {
   // one-channel mask (same depth, same coordinates as raster; positions
   // outside the mask count as 0). Raises std::invalid_argument for a mask of
   // another depth or with more than one channel.
+  //
+  // Mask value m gives the radius g = r m / full (r the stored radius
+  // limited to the rect) and the kernel of index n = max(1, trunc(g / 2)).
+  // All values sharing an n share one kernel, built from the g of the
+  // largest such m: a pixel's result depends on its own mask value and the
+  // radius alone, never on the order pixels are met in, on bands or on
+  // earlier blurs. These kernels are kept apart from Blur's, per direction,
+  // until the limited radius or the depth changes.
   void BlurMasked(Raster& raster, const Rect& rect, const Raster& mask);
 
   int32_t Mode() const { return mode_; }
@@ -75,6 +83,16 @@ class SeparableBlur {
   // radius of their direction changes.
   std::vector<std::unique_ptr<GaussKernel>> kernelsX_;
   std::vector<std::unique_ptr<GaussKernel>> kernelsY_;
+  // The masked blur's kernels of one direction: for each index n, the
+  // radius its kernel is built from and the kernel once built.
+  struct MaskedKernels {
+    float radius = -1;  // the limited radius they belong to; -1 none
+    uint32_t depth = 0;  // bytes per sample
+    std::vector<float> radiusOf;
+    std::vector<std::unique_ptr<GaussKernel>> kernels;
+  };
+  MaskedKernels maskedX_;
+  MaskedKernels maskedY_;
 };
 
 // For tests: the most the blur may use of the processor's vector

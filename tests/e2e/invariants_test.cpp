@@ -43,6 +43,8 @@ Settings ChangingSettings(const std::string& registryName) {
     return {{"temperature", "30"}, {"Mtemperature", "-20"}, {"ScyanMagenta", "20"}};
   if (registryName == "Tint") return {{"gradEnable", "1"}, {"grad_nd", "30"}};
   if (registryName == "WarmCool") return {{"temperature", "30"}};
+  if (registryName == "SplitField") return {{"rotate", "25"}, {"position", "0.1,-0.2"}};
+  if (registryName == "RadialExposure") return {{"edges", "-1.5"}, {"center", "0.7"}, {"sFalloff", "40"}};
   return {};
 }
 

@@ -486,28 +486,123 @@ TEST(SeparableBlurSettings, ModeAndRadiusRules) {
   EXPECT_EQ(blur.Mode(), SeparableBlur::kBox);
 }
 
-// A kernel slot keeps the first radius that filled it: masked blurs with
-// mask values 170 and 177 (g = 40 and 41.65 of the stored 60, both slot 20)
-// agree while the slot is kept, and differ once a changed radius emptied it.
-TEST(SeparableBlurSettings, UnchangedRadiiKeepTheKernels) {
-  const Image source = Random(60, 1, 4, false, 21);
-  Image m170 = Make(60, 1, 1, false), m177 = Make(60, 1, 1, false);
-  m170.raster->Fill(170);
-  m177.raster->Fill(177);
-  SeparableBlur blur;
-  blur.SetMode(SeparableBlur::kGaussian);
-  ASSERT_TRUE(blur.SetRadii(20, 0));
-  Image first = Copy(source);
-  blur.BlurMasked(*first.raster, first.Bounds(), *m170.raster);
-  EXPECT_FALSE(blur.SetRadii(20, 0));
-  Image kept = Copy(source);
-  blur.BlurMasked(*kept.raster, kept.Bounds(), *m177.raster);
-  EXPECT_TRUE(Same(kept, first));
-  EXPECT_TRUE(blur.SetRadii(21, 0));
-  EXPECT_TRUE(blur.SetRadii(20, 0));
-  Image rebuilt = Copy(source);
-  blur.BlurMasked(*rebuilt.raster, rebuilt.Bounds(), *m177.raster);
-  EXPECT_FALSE(Same(rebuilt, first));
+// The masked blur of one line by a reference: the pixel with mask value m
+// (g = r m / full, n = max(1, trunc(g / 2))) is convolved with the kernel of
+// index n built from the g of the largest mask value with that index.
+Line ReferenceMasked(const Line& s, const Line& mask, float r, bool is16Bit) {
+  const uint32_t full = is16Bit ? 32768 : 255;
+  const float unit = is16Bit ? fx::Depth16::kToUnit : fx::Depth8::kToUnit;
+  const auto g = [&](uint32_t m) { return r * static_cast<float>(m) * unit; };
+  const auto index = [&](float v) { return std::max(1, static_cast<int32_t>(v * 0.5f)); };
+  const int64_t L = static_cast<int64_t>(s.size());
+  Line out(s);
+  for (int64_t i = 0; i < L; ++i) {
+    const uint32_t m = static_cast<uint32_t>(mask[i]);
+    if (m == 0) continue;
+    const int32_t n = index(g(m));
+    uint32_t top = m;
+    while (top < full && index(g(top + 1)) == n) ++top;
+    const std::vector<int64_t> taps = ReferenceKernel(n, g(top));
+    const int64_t half = static_cast<int64_t>(taps.size() / 2);
+    int64_t sum = 0, total = 0;
+    for (int64_t k = 0; k <= 2 * half; ++k) {
+      sum += taps[k] * s[std::clamp<int64_t>(i - half + k, 0, L - 1)];
+      total += taps[k];
+    }
+    out[i] = sum / total;
+  }
+  return out;
+}
+
+// A mask of random values, many of them sharing each kernel index.
+Image RandomMask(int32_t w, int32_t h, bool is16Bit, uint32_t seed) {
+  Image m = Random(w, h, 1, is16Bit, seed);
+  for (int32_t y = 0; y < h; ++y)
+    for (int32_t x = 0; x < w; ++x)
+      if ((x + y) % 7 == 0) m.Set(x, y, 0, 0);
+  return m;
+}
+
+// Every pixel's result follows its own mask value and the radius alone:
+// values 170 and 177 (g = 40 and 41.65 of the stored 60, both index 20)
+// share the kernel of 178, the largest value of index 20, whichever the blur
+// met first, after another radius, and at both depths.
+TEST(MaskedBlur, KernelsFollowTheRadiusAlone) {
+  for (bool is16Bit : {false, true}) {
+    const Image source = Random(60, 1, 1, is16Bit, 21);
+    const Image mask = RandomMask(60, 1, is16Bit, 22);
+    Image m170 = Make(60, 1, 1, is16Bit), m177 = Make(60, 1, 1, is16Bit);
+    // At 16 bits index 20 runs from 21846 to 22937.
+    for (int32_t x = 0; x < 60; ++x) {
+      m170.Set(x, 0, 0, is16Bit ? 21900 : 170);
+      m177.Set(x, 0, 0, is16Bit ? 22900 : 177);
+    }
+    SeparableBlur blur;
+    blur.SetMode(SeparableBlur::kGaussian);
+    ASSERT_TRUE(blur.SetRadii(20, 0));
+    Image a = Copy(source), b = Copy(source), varied = Copy(source);
+    blur.BlurMasked(*a.raster, a.Bounds(), *m170.raster);
+    blur.BlurMasked(*b.raster, b.Bounds(), *m177.raster);
+    EXPECT_TRUE(Same(a, b));
+    EXPECT_EQ(a.Row(0, 0), ReferenceMasked(source.Row(0, 0), m177.Row(0, 0), 60, is16Bit));
+    EXPECT_TRUE(blur.SetRadii(7, 0));
+    blur.BlurMasked(*varied.raster, varied.Bounds(), *mask.raster);
+    EXPECT_TRUE(blur.SetRadii(20, 0));
+    varied = Copy(source);
+    blur.BlurMasked(*varied.raster, varied.Bounds(), *mask.raster);
+    EXPECT_EQ(varied.Row(0, 0), ReferenceMasked(source.Row(0, 0), mask.Row(0, 0), 60, is16Bit));
+    // Slot 20 of the Gaussian blur itself is untouched by the masked one.
+    SeparableBlur fresh;
+    fresh.SetMode(SeparableBlur::kGaussian);
+    fresh.SetRadii(20, 0);
+    Image whole = Copy(source), afterMasked = Copy(source);
+    fresh.Blur(*whole.raster, whole.Bounds());
+    blur.Blur(*afterMasked.raster, afterMasked.Bounds());
+    EXPECT_TRUE(Same(afterMasked, whole));
+  }
+}
+
+// One output for the whole image, for bands of 32 rows grown by the reach,
+// and (one direction) for the transposed image.
+TEST(MaskedBlur, BandsAndTranspositionAgree) {
+  const int32_t w = 23, h = 100;
+  for (bool is16Bit : {false, true}) {
+    const Image source = Random(w, h, 4, is16Bit, 50);
+    const Image mask = RandomMask(w, h, is16Bit, 51);
+    Image whole = Copy(source);
+    SeparableBlur blur;
+    blur.SetPasses(1);
+    blur.SetRadii(9, 13);
+    blur.BlurMasked(*whole.raster, whole.Bounds(), *mask.raster);
+    const int32_t reach = blur.ReachY();
+    for (int32_t top = 0; top < h; top += 32) {
+      const int32_t bottom = std::min(h, top + 32);
+      const int32_t from = std::max(0, top - reach), to = std::min(h, bottom + reach);
+      Image band = Make(w, to - from, 4, is16Bit), bandMask = Make(w, to - from, 1, is16Bit);
+      band.raster->CopyRect(*source.raster, {from, 0, to, w}, 0, 0);
+      bandMask.raster->CopyRect(*mask.raster, {from, 0, to, w}, 0, 0);
+      blur.BlurMasked(*band.raster, band.Bounds(), *bandMask.raster);
+      for (int32_t y = top; y < bottom; ++y)
+        for (int32_t x = 0; x < w; ++x)
+          for (int32_t c = 0; c < 4; ++c) ASSERT_EQ(band.At(x, y - from, c), whole.At(x, y, c)) << y << " " << x;
+    }
+
+    Image rows = Copy(source), columns = Make(h, w, 4, is16Bit), columnMask = Make(h, w, 1, is16Bit);
+    for (int32_t y = 0; y < h; ++y)
+      for (int32_t x = 0; x < w; ++x) {
+        columnMask.Set(y, x, 0, mask.At(x, y, 0));
+        for (int32_t c = 0; c < 4; ++c) columns.Set(y, x, c, source.At(x, y, c));
+      }
+    SeparableBlur along;
+    along.SetRadii(17, 0);
+    along.BlurMasked(*rows.raster, rows.Bounds(), *mask.raster);
+    SeparableBlur down;
+    down.SetRadii(0, 17);
+    down.BlurMasked(*columns.raster, columns.Bounds(), *columnMask.raster);
+    for (int32_t y = 0; y < h; ++y)
+      for (int32_t x = 0; x < w; ++x)
+        for (int32_t c = 0; c < 4; ++c) ASSERT_EQ(columns.At(y, x, c), rows.At(x, y, c));
+  }
 }
 
 TEST(MaskedBlur, ZeroMaskLeavesTheRectUnchanged) {
