@@ -6,5 +6,6 @@
 namespace fx::effects {
 
 extern const EffectRoutines& kFastBlur;
+extern const EffectRoutines& kSkinSmoother;
 
 }  // namespace fx::effects

@@ -44,6 +44,7 @@ void fx::RegisterEffects(EffectRegistry& registry) {
   registry.Register("RoscoVelante", effects::kRoscoVelante);
   registry.Register("SelectiveSaturation", effects::kSelectiveSaturation);
   registry.Register("UltraContrast", effects::kUltraContrast);
+  registry.Register("SkinSmoother", effects::kSkinSmoother);
   registry.Register("Telecine", effects::kTelecine);
   registry.Register("Temperature", effects::kTemperature);
   registry.Register("Tint", effects::kTint);
