@@ -33,7 +33,7 @@ void EdgeMapRows(const Raster& source, Raster& edge, const Rect& area) {
   std::vector<int32_t> lines(3 * static_cast<std::size_t>(w + 2));
   auto line = [&](int k) { return lines.data() + static_cast<std::size_t>(k) * (w + 2); };
   auto fill = [&](int32_t y, int32_t* out) {
-    const S* p = source.RowAs<S>(std::clamp(y, 0, source.Height() - 1)) + 4 * area.left;
+    const S* p = source.RowAs<S>(std::clamp(y, area.top, area.bottom - 1)) + 4 * area.left;
     for (int32_t x = 0; x < w; ++x, p += 4) out[x + 1] = Depth<S>::Luminance(p[0], p[1], p[2]);
     out[0] = out[1];
     out[w + 1] = out[w];
@@ -60,9 +60,9 @@ void EdgeMapRows(const Raster& source, Raster& edge, const Rect& area) {
   }
 }
 
-// The Sobel edge map of area into the one-channel edge raster: lines
-// beyond the area are the source raster's (its edge rows repeating), columns
-// beyond it repeat the area's edge columns.
+// The Sobel edge map of area into the one-channel edge raster; the area's
+// edge rows and columns repeat beyond it. (A band's raster may be taller
+// than its area: the rows below hold another band's pixels, never read.)
 void SobelEdgeMap(const Raster& source, Raster& edge, const Rect& area) {
   if (area.Empty()) return;
   WithDepth(source.Is16Bit(), [&]<class S>() { EdgeMapRows<S>(source, edge, area); });

@@ -180,6 +180,36 @@ TEST(SkinSmoother, EdgeMapFigures) {
   }
 }
 
+// The render loop's last band is shorter than its raster, whose rows below
+// the area still hold the band before: the edge map must not read them.
+TEST(SkinSmoother, RowsBelowTheAreaAreNotRead) {
+  for (bool is16 : {false, true}) {
+    fx::RasterRef src = RandomRaster(12, 7, is16, 21);
+    fx::RasterRef stale = RandomRaster(12, 11, is16, 22);
+    stale->CopyRect(*src, {0, 0, 7, 12}, 0, 0);
+    for (int view : {kEdge, kOutput}) {
+      Instance whole(fx::effects::kSkinSmoother), banded(fx::effects::kSkinSmoother);
+      whole.Set("view", view).Set("EdgeBlur", 0);
+      banded.Set("view", view).Set("EdgeBlur", 0);
+      fx::RasterRef want = Render(whole, *src);
+
+      fx::RasterRef dst = fx::MakeRaster(12, 11, 4, is16 ? 2 : 1);
+      dst->Fill(0);
+      fx::RenderInfo info;
+      info.imageWidth = 12;
+      info.imageHeight = 7;
+      info.is16Bit = is16;
+      info.destination = dst.get();
+      info.area = info.outputRect = {0, 0, 7, 12};
+      banded->parameters[0].source = stale.get();
+      banded->routines->render(&*banded, &info);
+      banded->parameters[0].source = nullptr;
+      for (int32_t y = 0; y < 7; ++y)
+        for (int32_t x = 0; x < 12; ++x) ASSERT_EQ(At(*dst, x, y), At(*want, x, y)) << is16 << " " << x << "," << y;
+    }
+  }
+}
+
 TEST(SkinSmoother, SteepestCornerAndBrightness) {
   // Around (1, 1): left column white, right column black, and the top row
   // white up to the centre: gx = 4L, gy = 2L, gx^2 + gy^2 = 20 L^2.
