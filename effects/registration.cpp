@@ -30,6 +30,7 @@ void fx::RegisterEffects(EffectRegistry& registry) {
   registry.Register("Grain", effects::kGrain);
   registry.Register("Halo", effects::kHalo);
   registry.Register("LGels", effects::kLGels);
+  registry.Register("LensDistortion", effects::kLensDistortion);
   registry.Register("LightBalancing", effects::kLightBalancing);
   registry.Register("LowContrast", effects::kLowContrast);
   registry.Register("MatteGenerator", effects::kMatteGenerator);
