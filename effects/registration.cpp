@@ -39,6 +39,7 @@ void fx::RegisterEffects(EffectRegistry& registry) {
   registry.Register("Ozone", effects::kOzone);
   registry.Register("PhotoFilters", effects::kPhotoFilters);
   registry.Register("PrinterPoints", effects::kPrinterPoints);
+  registry.Register("RackFocus", effects::kRackFocus);
   registry.Register("RoscoCalcolor", effects::kRoscoCalcolor);
   registry.Register("RoscoCinegel", effects::kRoscoCinegel);
   registry.Register("RoscoCinelux", effects::kRoscoCinelux);
