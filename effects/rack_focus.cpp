@@ -153,12 +153,12 @@ namespace {
 // one at its end; a window cut by the span's ends needs only one of them.
 template <class S>
 void DilateRow(const S* k, int32_t first, int32_t last, int32_t w, int32_t off, int32_t left, int32_t right,
-               S* out, std::vector<S>& forward, std::vector<S>& backward) {
+               S* out, std::vector<S>& forward, std::vector<S>& backward, bool maximaReady) {
   const int32_t n = last - first + 1;
   forward.resize(4 * static_cast<std::size_t>(n));
   backward.resize(4 * static_cast<std::size_t>(n));
   const S* v = k + 4 * static_cast<std::ptrdiff_t>(first);
-  for (int32_t b = 0; b < n; b += w) {
+  for (int32_t b = maximaReady ? n : 0; b < n; b += w) {
     const int32_t e = std::min(n, b + w);
     for (int c = 0; c < 4; ++c) forward[4 * b + c] = v[4 * b + c];
     for (int32_t i = b + 1; i < e; ++i)
@@ -214,19 +214,26 @@ bool Stamp(const Raster& highlights, const StencilRuns& stencil, Raster& out, co
         span[1] = x;
       }
   }
-  std::vector<S> forward, backward;
   for (int32_t Y = area.top; Y < area.bottom; ++Y) {
-    if (info != nullptr && (Y - area.top) % 20 == 0 && info->IsCancelled()) return false;
     S* e = out.RowAs<S>(Y);
     std::fill(e + 4 * static_cast<std::ptrdiff_t>(area.left), e + 4 * static_cast<std::ptrdiff_t>(area.right), S{0});
+  }
+  // Source row by source row: consecutive stencil rows of one width share
+  // the row's block maxima.
+  std::vector<S> forward, backward;
+  for (int32_t y = area.top; y < area.bottom; ++y) {
+    if (info != nullptr && (y - area.top) % 20 == 0 && info->IsCancelled()) return false;
+    const auto& span = spans[y - area.top];
+    if (span[0] > span[1]) continue;
+    int32_t ready = -1;  // the width the maxima were built for
     for (const StencilRuns::Run& run : stencil.runs) {
       // Stencil row `row` of a stamp centred on row y lands on row Y.
-      const int32_t y = Y + half - run.row;
-      if (y < area.top || y >= area.bottom) continue;
-      const auto& span = spans[y - area.top];
-      if (span[0] > span[1]) continue;
-      DilateRow(highlights.RowAs<S>(y), span[0], span[1], run.end - run.begin, half - run.begin, area.left,
-                area.right, e, forward, backward);
+      const int32_t Y = y - half + run.row;
+      if (Y < area.top || Y >= area.bottom) continue;
+      const int32_t w = run.end - run.begin;
+      DilateRow(highlights.RowAs<S>(y), span[0], span[1], w, half - run.begin, area.left, area.right,
+                out.RowAs<S>(Y), forward, backward, w == ready);
+      ready = w;
     }
   }
   return true;
