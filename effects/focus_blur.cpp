@@ -3,6 +3,7 @@
 
 #include "effects/catalogue.h"
 #include "effects/colour_ops.h"
+#include "effects/focus_common.h"
 #include "imaging/raster.h"
 #include "imaging/separable_blur.h"
 
@@ -12,13 +13,6 @@ namespace {
 inline constexpr const char* kOutputOriginal[] = {"Output", "Original"};
 // The blur's modes in list order.
 inline constexpr const char* kQualityItems[] = {"Box", "Gaussian"};
-
-// A blur value (thousandths of the rendered image height) in pixels:
-// horizontally v x 0.001 x H x sx / sy, vertically v x 0.001 x H.
-double HorizontalBlurPixels(const RenderInfo& info, double v) {
-  return v * 0.001 * info.imageHeight * info.scaleX / info.scaleY;
-}
-double VerticalBlurPixels(const RenderInfo& info, double v) { return v * 0.001 * info.imageHeight; }
 
 // ------------------------------------------------------------------ Fast Blur
 
@@ -37,19 +31,15 @@ static_assert(ValidTable(kFastBlurParams));
 // A uniform blur of the whole image, box or Gaussian.
 class FastBlur final : public Effect {
  public:
-  enum { kInput, kView, kQuality, kBlurX, kBlurY, kGang };
+  static constexpr int kView = RowOf(kFastBlurParams, "view");
+  static constexpr int kQuality = RowOf(kFastBlurParams, "quality");
+  static constexpr GangedBlur kBlur{RowOf(kFastBlurParams, "blurX"), RowOf(kFastBlurParams, "blurY"),
+                                    RowOf(kFastBlurParams, "gang")};
   using Effect::Effect;
 
-  bool IsActive() const { return ListIndex(kView) == 0 && (RangeValue(kBlurX) > 0 || BlurY() > 0); }
+  bool IsActive() const { return ListIndex(kView) == 0 && (kBlur.X(*this) > 0 || kBlur.Y(*this) > 0); }
 
-  // While ganged the vertical blur follows the horizontal one and cannot be
-  // edited.
-  void ParameterChanged(int32_t index) {
-    if (index != kBlurX && index != kBlurY && index != kGang) return;
-    const bool ganged = BooleanValue(kGang);
-    if (ganged) SetRange(Param(kBlurY), RangeValue(kBlurX));
-    SetEnabled(Param(kBlurY), !ganged);
-  }
+  void ParameterChanged(int32_t index) { kBlur.Changed(*this, index); }
 
   // The blur's whole reach: every box pass, or the Gaussian's kernel.
   void ExpandRect(RenderInfo& info, Rect& rect) {
@@ -68,13 +58,11 @@ class FastBlur final : public Effect {
   }
 
  private:
-  double BlurY() const { return BooleanValue(kGang) ? RangeValue(kBlurX) : RangeValue(kBlurY); }
-
   void Configure(SeparableBlur& blur, const RenderInfo& info) const {
     blur.SetMode(ListIndex(kQuality));
     blur.SetPasses(info.reserved2);  // the render information's pass count
-    blur.SetRadii(static_cast<float>(HorizontalBlurPixels(info, RangeValue(kBlurX))),
-                  static_cast<float>(VerticalBlurPixels(info, BlurY())));
+    blur.SetRadii(static_cast<float>(HorizontalBlurPixels(info, kBlur.X(*this))),
+                  static_cast<float>(VerticalBlurPixels(info, kBlur.Y(*this))));
   }
 
   SeparableBlur blur_;

@@ -6,5 +6,8 @@
 namespace fx::effects {
 
 extern const EffectRoutines& kFastBlur;
+extern const EffectRoutines& kLensDistortion;
+extern const EffectRoutines& kRackFocus;
+extern const EffectRoutines& kSkinSmoother;
 
 }  // namespace fx::effects

@@ -36,6 +36,7 @@ void fx::RegisterEffects(EffectRegistry& registry) {
   registry.Register("Grain", effects::kGrain);
   registry.Register("Halo", effects::kHalo);
   registry.Register("LGels", effects::kLGels);
+  registry.Register("LensDistortion", effects::kLensDistortion);
   registry.Register("LightBalancing", effects::kLightBalancing);
   registry.Register("LowContrast", effects::kLowContrast);
   registry.Register("MatteGenerator", effects::kMatteGenerator);
@@ -45,6 +46,7 @@ void fx::RegisterEffects(EffectRegistry& registry) {
   registry.Register("Ozone", effects::kOzone);
   registry.Register("PhotoFilters", effects::kPhotoFilters);
   registry.Register("PrinterPoints", effects::kPrinterPoints);
+  registry.Register("RackFocus", effects::kRackFocus);
   registry.Register("RadialExposure", effects::kRadialExposure);
   registry.Register("RoscoCalcolor", effects::kRoscoCalcolor);
   registry.Register("RoscoCinegel", effects::kRoscoCinegel);
@@ -52,6 +54,7 @@ void fx::RegisterEffects(EffectRegistry& registry) {
   registry.Register("RoscoVelante", effects::kRoscoVelante);
   registry.Register("SelectiveSaturation", effects::kSelectiveSaturation);
   registry.Register("UltraContrast", effects::kUltraContrast);
+  registry.Register("SkinSmoother", effects::kSkinSmoother);
   registry.Register("SplitField", effects::kSplitField);
   registry.Register("StripGrad", effects::kStripGrad);
   registry.Register("Telecine", effects::kTelecine);

@@ -67,6 +67,9 @@ class RenderInfo {
   int32_t tileCount = 0;
   int32_t tileIndex = -1;
   int32_t isPreview = 0;
+  // The filter rectangle in image coordinates, the frame of reference of
+  // SourceAccess; empty when the frame gives none (the whole image).
+  Rect filterRect;
 
   // A length the user sets in thousandths of the image height, in pixels at
   // the current scale.

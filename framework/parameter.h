@@ -308,6 +308,16 @@ constexpr bool ValidTable(std::span<const ParamSpec> table, LastGroup last = Las
   return depth == 0 || (depth == 1 && last == LastGroup::MayRunToEnd);
 }
 
+// The first row of a table with this key, for effects that address their
+// parameters by key rather than by hand-kept positions:
+//   static constexpr int kAmount = RowOf(kParams, "amount");
+// A key the table lacks is a compile-time error in constant evaluation.
+constexpr int RowOf(std::span<const ParamSpec> table, std::string_view key) {
+  for (std::size_t i = 0; i < table.size(); ++i)
+    if (table[i].key != nullptr && key == table[i].key) return static_cast<int>(i);
+  throw "no row with this key";
+}
+
 // The runtime record of one parameter inside an effect instance.
 struct Parameter {
   const char* key = nullptr;

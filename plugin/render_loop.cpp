@@ -129,6 +129,7 @@ void RenderAllTiles(EntryCall& call) {
   info.isPreview = 0;
   info.tileIndex = -1;
   info.tileCount = 0;
+  info.filterRect = filter;
   effect.routines->beginRender(&effect, &info);
 
   const fx::Rect probe{tileOriginRow, tileOriginColumn, tileOriginRow + tileRows, tileOriginColumn + filter.Width()};

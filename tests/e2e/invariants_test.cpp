@@ -37,6 +37,8 @@ Settings ChangingSettings(const std::string& registryName) {
   if (registryName == "ColorTemp")
     return {{"destKelvin", "5500"}, {"exposure", "30"}, {"gradEnable", "1"}, {"grad_nd", "20"}};
   if (registryName == "Fluorescent") return {{"temperature", "15"}};
+  // Barrel distortion: every band reads rows of others through source access.
+  if (registryName == "LensDistortion") return {{"amount", "-8"}, {"squeeze", "1.5"}, {"asymetricY", "1"}};
   if (registryName == "Ozone") return {{"bri5", "30"}, {"red2", "50"}, {"con8", "20"}};
   if (registryName == "SelectiveSaturation") return {{"sSat", "50"}, {"hSat", "-30"}};
   if (registryName == "Temperature")

@@ -246,6 +246,23 @@ TEST_F(RenderLoop, SourceAccessReadsBeyondTheTile) {
   }
 }
 
+TEST_F(RenderLoop, SourceAccessOfAFilterAreaInsideTheImage) {
+  // The render information carries the filter rectangle, whose coordinates
+  // source access takes: the test effect mirrors the filter area alone.
+  Host host;
+  host.Options().tileRows = 16;
+  host.SetDocument(Pattern(80, 60, 8));
+  host.SetFilterRect({10, 5, 50, 70});
+  const Document source = host.Doc();
+  ASSERT_EQ(Render(host, "LensDistortion").result, 0);
+  for (int32_t y = 0; y < 60; ++y)
+    for (int32_t x = 0; x < 80; ++x) {
+      const bool inside = y >= 10 && y < 50 && x >= 5 && x < 70;
+      const int32_t from = inside ? 10 + 49 - y : y;
+      for (int c = 0; c < 3; ++c) ASSERT_EQ(host.Doc().At(x, y, c), source.At(x, from, c)) << x << "," << y;
+    }
+}
+
 TEST_F(RenderLoop, AFilterAreaInsideTheImage) {
   Host host;
   host.Options().tileRows = 16;

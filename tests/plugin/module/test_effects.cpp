@@ -185,7 +185,7 @@ class Margins final : public fx::Effect {
 inline constexpr fx::EffectType kMarginsType{"Ovra Fast Blur", "Blur images.", kMarginParams, 0};
 
 // Reads source rows through the frame's source access (effects that need
-// pixels outside their tile): writes the mirror image vertically.
+// pixels outside their tile): writes the filter area mirrored vertically.
 inline constexpr fx::ParamSpec kMirrorParams[] = {
     fx::Image("background", "Background"),
     fx::List("view", "View", kOutputOriginal),
@@ -197,15 +197,17 @@ class Mirror final : public fx::Effect {
   bool IsActive() const { return ListIndex(1) == 0; }
   void Render(fx::RenderInfo& info) {
     Record(2, info);
-    const int32_t height = info.imageHeight;
+    // Source access speaks filter coordinates.
+    const fx::Rect& filter = info.filterRect;
     fx::WithDepth(info.is16Bit, [&]<class S>() {
       fx::Raster& dst = *info.destination;
       for (int32_t y = info.area.top; y < info.area.bottom; ++y) {
         const int32_t imageRow = info.outputRect.top + y;  // the tile has no margins
+        const int32_t mirrored = filter.bottom - 1 - imageRow;  // in the filter area's rows
         fx::Rect band;
-        fx::Raster* src = info.SourceAccess(0, height - 1 - imageRow, band);
+        fx::Raster* src = info.SourceAccess(0, mirrored, band);
         if (src == nullptr) throw std::runtime_error("no source");
-        std::memcpy(dst.RowAs<S>(y), src->RowAs<S>(height - 1 - imageRow - band.top),
+        std::memcpy(dst.RowAs<S>(y), src->RowAs<S>(mirrored - band.top),
                     static_cast<std::size_t>(info.area.Width()) * 4 * sizeof(S));
       }
     });

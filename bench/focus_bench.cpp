@@ -1,0 +1,76 @@
+// The focus family through the render loop at its defaults on 6000 x 4000
+// (Lens Distortion at -5, whose default is the identity), and Rack Focus in
+// the dialog's 480 x 350 preview.
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bench/bench_support.h"
+#include "framework/registry.h"
+#include "host/settings_codec.h"
+#include "plugin/render_loop.h"
+
+namespace {
+
+using Settings = std::vector<std::pair<std::string, std::string>>;
+
+void SetKeys(std::vector<uint8_t>& block, const Settings& settings) {
+  standin::SettingsView view;
+  std::string error;
+  standin::ParseSettings(block, view, error);
+  for (const auto& [key, value] : settings)
+    for (const auto& r : view.records)
+      if (r.key == key) standin::SetValue(block, r, value, error);
+}
+
+void RenderWholeImage(benchmark::State& state, PluginMainProc proc, const Settings& settings) {
+  const int32_t depth = static_cast<int32_t>(state.range(0));
+  const standin::Document doc = bench::Scene(6000, 4000, depth);
+  standin::Host host;
+  host.SetDocument(doc);
+  for (auto _ : state) {
+    state.PauseTiming();
+    host.Doc() = doc;
+    bench::PrepareRun(host, proc, [&](std::vector<uint8_t>& b) { SetKeys(b, settings); });
+    state.ResumeTiming();
+    if (host.Call(proc, filterSelectorStart) != 0) state.SkipWithError("render failed");
+  }
+  state.counters["MP/s"] = benchmark::Counter(6000.0 * 4000 * state.iterations() / 1e6, benchmark::Counter::kIsRate);
+}
+
+void RackFocusRender(benchmark::State& state) { RenderWholeImage(state, &PIMAIN_RackFocus, {}); }
+BENCHMARK(RackFocusRender)->Arg(8)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+void SkinSmootherRender(benchmark::State& state) { RenderWholeImage(state, &PIMAIN_SkinSmoother, {}); }
+BENCHMARK(SkinSmootherRender)->Arg(8)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+void LensDistortionRender(benchmark::State& state) {
+  RenderWholeImage(state, &PIMAIN_LensDistortion, {{"amount", "-5"}});
+}
+BENCHMARK(LensDistortionRender)->Arg(8)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+// The whole 6000 x 4000 image in the 480 x 350 viewer, re-rendered from the
+// cached scaled source after a change of the blur.
+void RackFocusPreview(benchmark::State& state) {
+  standin::Host host;
+  host.SetDocument(bench::Scene(6000, 4000, 16));
+  bench::PrepareRun(host, &PIMAIN_RackFocus, [](std::vector<uint8_t>&) {});
+  host.PrepareRecord();
+  fx::EffectInstance* effect = fx::Registry().Lookup("RackFocus");
+  const float zoom = 340.0f / 4000.0f;
+  const fx::Rect view{0, 0, static_cast<int32_t>(4000 * zoom), static_cast<int32_t>(6000 * zoom)};
+  std::vector<uint8_t> out(static_cast<std::size_t>(view.Width()) * view.Height() * 4);
+  ps::PreviewRenderer preview(&host.Record(), *effect);
+  const int blur = fx::IndexOfKey(*effect, "blur");
+  int step = 0;
+  for (auto _ : state) {
+    fx::SetRange(effect->parameters[blur], 20 + (++step % 2));
+    preview.Render(view, zoom, out.data(), view.Width() * 4, false);
+  }
+  fx::ResetToDefault(effect->parameters[blur]);
+  state.SetLabel("parameter change, cached source");
+}
+BENCHMARK(RackFocusPreview)->Unit(benchmark::kMillisecond);
+
+}  // namespace

@@ -1,0 +1,36 @@
+// What the members of the focus family share: the blur-radius convention
+// and the gang of a horizontal and a vertical blur.
+#pragma once
+
+#include "framework/effect.h"
+#include "framework/parameter.h"
+
+namespace fx::effects {
+
+// A blur value (thousandths of the rendered image height) in pixels:
+// horizontally v x 0.001 x H x sx / sy, vertically v x 0.001 x H.
+inline double HorizontalBlurPixels(const RenderInfo& info, double v) {
+  return v * 0.001 * info.imageHeight * info.scaleX / info.scaleY;
+}
+inline double VerticalBlurPixels(const RenderInfo& info, double v) { return v * 0.001 * info.imageHeight; }
+
+// A horizontal and a vertical blur with a gang: while ganged the vertical
+// value follows the horizontal one and cannot be edited.
+struct GangedBlur {
+  int blurX;
+  int blurY;
+  int gang;
+
+  double X(const Effect& e) const { return e.RangeValue(blurX); }
+  double Y(const Effect& e) const { return e.BooleanValue(gang) ? e.RangeValue(blurX) : e.RangeValue(blurY); }
+
+  // For the parameter-changed routine.
+  void Changed(Effect& e, int index) const {
+    if (index != blurX && index != blurY && index != gang) return;
+    const bool ganged = e.BooleanValue(gang);
+    if (ganged) SetRange(e.Param(blurY), e.RangeValue(blurX));
+    SetEnabled(e.Param(blurY), !ganged);
+  }
+};
+
+}  // namespace fx::effects
