@@ -5,6 +5,7 @@
 #include "effects/film_looks.h"
 #include "effects/focus_blur.h"
 #include "effects/gel_catalogues.h"
+#include "effects/light_effects.h"
 #include "framework/registry.h"
 
 void fx::RegisterEffects(EffectRegistry& registry) {
@@ -20,6 +21,7 @@ void fx::RegisterEffects(EffectRegistry& registry) {
   registry.Register("Diffusion", effects::kDiffusion);
   registry.Register("FastBlur", effects::kFastBlur);
   registry.Register("FauxFilm", effects::kFauxFilm);
+  registry.Register("Flashing", effects::kFlashing);
   registry.Register("Fluorescent", effects::kFluorescent);
   registry.Register("Fog", effects::kFog);
   registry.Register("FStop", effects::kFStop);
@@ -27,6 +29,7 @@ void fx::RegisterEffects(EffectRegistry& registry) {
   registry.Register("GamColor", effects::kGamColor);
   registry.Register("GamNakedCosmetics", effects::kGamNakedCosmetics);
   registry.Register("Glow", effects::kGlow);
+  registry.Register("GoldReflector", effects::kGoldReflector);
   registry.Register("Grain", effects::kGrain);
   registry.Register("Halo", effects::kHalo);
   registry.Register("LGels", effects::kLGels);
@@ -44,6 +47,8 @@ void fx::RegisterEffects(EffectRegistry& registry) {
   registry.Register("RoscoVelante", effects::kRoscoVelante);
   registry.Register("SelectiveSaturation", effects::kSelectiveSaturation);
   registry.Register("UltraContrast", effects::kUltraContrast);
+  registry.Register("SilverReflector", effects::kSilverReflector);
+  registry.Register("Streaks", effects::kStreaks);
   registry.Register("Telecine", effects::kTelecine);
   registry.Register("Temperature", effects::kTemperature);
   registry.Register("Tint", effects::kTint);

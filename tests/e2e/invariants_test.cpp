@@ -43,6 +43,8 @@ Settings ChangingSettings(const std::string& registryName) {
     return {{"temperature", "30"}, {"Mtemperature", "-20"}, {"ScyanMagenta", "20"}};
   if (registryName == "Tint") return {{"gradEnable", "1"}, {"grad_nd", "30"}};
   if (registryName == "WarmCool") return {{"temperature", "30"}};
+  if (registryName == "Flashing") return {{"sBrightness", "60"}, {"hBrightness", "40"}, {"hPresets", "5"}};
+  if (registryName == "Streaks") return {{"glowHBlur", "30"}, {"glowVBlur", "60"}, {"matteBlur", "20"}, {"matteRange", "30"}};
   return {};
 }
 
@@ -67,7 +69,8 @@ std::vector<EffectCase> RegisteredEffects() {
     const int view = fx::IndexOfKey(*instance, "view");
     if (view >= 0) {
       const fx::Parameter& p = instance->parameters[view];
-      if (std::string(p.Item(p.ItemCount() - 1)) == "Original") c.originalView = p.ItemCount() - 1;
+      for (int32_t item = 0; item < p.ItemCount(); ++item)
+        if (std::string(p.Item(item)) == "Original") c.originalView = item;
     }
     c.settings = ChangingSettings(c.registryName);
     cases.push_back(c);
