@@ -18,6 +18,7 @@ extern const EffectRoutines& kSilverReflector;
 extern const EffectRoutines& kGoldReflector;
 extern const EffectRoutines& kLight;
 extern const EffectRoutines& kRelight;
+extern const EffectRoutines& kStar;
 
 // The position of the row with this key in a parameter table, found at
 // compile time, so an effect names its parameters by key instead of keeping

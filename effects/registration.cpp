@@ -33,6 +33,7 @@ void fx::RegisterEffects(EffectRegistry& registry) {
   registry.Register("Grain", effects::kGrain);
   registry.Register("Halo", effects::kHalo);
   registry.Register("LGels", effects::kLGels);
+  registry.Register("Light", effects::kLight);
   registry.Register("LightBalancing", effects::kLightBalancing);
   registry.Register("LowContrast", effects::kLowContrast);
   registry.Register("MatteGenerator", effects::kMatteGenerator);
@@ -41,6 +42,7 @@ void fx::RegisterEffects(EffectRegistry& registry) {
   registry.Register("Ozone", effects::kOzone);
   registry.Register("PhotoFilters", effects::kPhotoFilters);
   registry.Register("PrinterPoints", effects::kPrinterPoints);
+  registry.Register("Relight", effects::kRelight);
   registry.Register("RoscoCalcolor", effects::kRoscoCalcolor);
   registry.Register("RoscoCinegel", effects::kRoscoCinegel);
   registry.Register("RoscoCinelux", effects::kRoscoCinelux);
@@ -48,6 +50,7 @@ void fx::RegisterEffects(EffectRegistry& registry) {
   registry.Register("SelectiveSaturation", effects::kSelectiveSaturation);
   registry.Register("UltraContrast", effects::kUltraContrast);
   registry.Register("SilverReflector", effects::kSilverReflector);
+  registry.Register("Star", effects::kStar);
   registry.Register("Streaks", effects::kStreaks);
   registry.Register("Telecine", effects::kTelecine);
   registry.Register("Temperature", effects::kTemperature);

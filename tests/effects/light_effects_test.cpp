@@ -270,3 +270,201 @@ TEST(Streaks, SelectionViewAndActivity) {
 }
 
 }  // namespace
+
+// ------------------------------------------------------------ Light, ReLight
+
+namespace {
+
+// The light of a uniform grey light value over the source, laid by
+// BlendLight as the members lay their mask.
+fx::RasterRef UniformLight(const fx::Raster& source, int32_t light, const fx::LightBlend& b) {
+  fx::RasterRef want = fx::MakeRaster(source.Width(), source.Height(), 4, source.BytesPerSample());
+  want->CopyFrom(source);
+  fx::RasterRef mask = Flat(source.Width(), source.Height(), {light, light, light, light}, source.Is16Bit());
+  fx::RasterRef grey = fx::MakeRaster(source.Width(), source.Height(), 1, source.BytesPerSample());
+  for (int32_t y = 0; y < source.Height(); ++y)
+    for (int32_t x = 0; x < source.Width(); ++x) {
+      if (source.Is16Bit()) grey->RowAs<uint16_t>(y)[x] = static_cast<uint16_t>(light);
+      else grey->RowAs<uint8_t>(y)[x] = static_cast<uint8_t>(light);
+    }
+  fx::BlendLight(*want, *grey, want->Bounds(), b);
+  return want;
+}
+
+// A 3 x 2 fixture of varied colours.
+fx::RasterRef Small(bool is16Bit) {
+  std::vector<std::vector<Pixel>> rows = {{{10, 200, 90, 255}, {250, 250, 250, 0}, {0, 0, 0, 255}},
+                                          {{128, 64, 32, 255}, {60, 180, 240, 9}, {200, 20, 120, 255}}};
+  if (is16Bit)
+    for (auto& row : rows)
+      for (Pixel& p : row)
+        for (int32_t& v : p) v *= 128;
+  return MakeRaster(rows, is16Bit);
+}
+
+void ExpectSame(const fx::Raster& a, const fx::Raster& b, const std::string& what) {
+  for (int32_t y = 0; y < a.Height(); ++y)
+    for (int32_t x = 0; x < a.Width(); ++x) ASSERT_EQ(At(a, x, y), At(b, x, y)) << what << " at " << x << "," << y;
+}
+
+}  // namespace
+
+TEST(Light, OpenBeamInShapeOnlyIsAUniformLight) {
+  for (bool is16 : {false, true})
+    for (int blend : {0, 1}) {
+      Instance e(fx::effects::kLight);
+      fx::SetImageFile(e.P("pattern"), "");
+      e.Set("lBlend", blend).Set("lBrightness", 140).Set("lColorPresets", 5);
+      const fx::RasterRef src = Small(is16);
+      const fx::gels::GelRow& row = fx::gels::kGamColorRows[4];
+      fx::LightBlend b;
+      b.brightness = 1.4;
+      b.blend = blend == 0 ? fx::GlowBlend::kAdd : fx::GlowBlend::kScreen;
+      b.colour = {row.red, row.green, row.blue};
+      ExpectSame(*Render(e, *src), *UniformLight(*src, Full(is16), b), is16 ? "16-bit" : "8-bit");
+    }
+}
+
+TEST(Light, UnloadablePatternBlocksAllLightAndTheShadowDarkens) {
+  for (bool is16 : {false, true}) {
+    Instance e(fx::effects::kLight);
+    fx::SetImageFile(e.P("pattern"), "/nonexistent/pattern.png");
+    e.Set("sBrightness", 100);
+    const fx::RasterRef src = Small(is16);
+    const fx::RasterRef out = Render(e, *src);
+    for (int32_t y = 0; y < 2; ++y)
+      for (int32_t x = 0; x < 3; ++x) {
+        const Pixel p = At(*out, x, y), s = At(*src, x, y);
+        EXPECT_EQ((Pixel{p[0], p[1], p[2]}), (Pixel{0, 0, 0})) << x << "," << y;
+        EXPECT_EQ(p[3], s[3]);
+      }
+  }
+}
+
+TEST(Light, ViewsShowShapeAndSelection) {
+  Instance e(fx::effects::kLight);
+  fx::SetImageFile(e.P("pattern"), "");
+  e.Set("view", 2);
+  EXPECT_TRUE(e.Active());
+  const fx::RasterRef src = Small(false);
+  EXPECT_EQ(At(*Render(e, *src), 2, 0), (Pixel{255, 255, 255, 255}));
+  e.Set("view", 3).Set("mattePosition", 0).Set("matteRange", 40);
+  EXPECT_EQ(At(*Render(e, *src), 2, 0), (Pixel{255, 255, 255, 255}));  // black is fully selected
+  EXPECT_EQ(At(*Render(e, *src), 1, 0), (Pixel{0, 0, 0, 255}));
+  e.Set("view", 1);
+  EXPECT_FALSE(e.Active());
+  e.Set("view", 0).Set("lBrightness", 0);
+  EXPECT_FALSE(e.Active());
+  e.Set("sBrightness", 1);
+  EXPECT_TRUE(e.Active());
+}
+
+TEST(Relight, FullLightAtTheCentreNoneBeyondTheFalloff) {
+  for (bool is16 : {false, true}) {
+    Instance e(fx::effects::kRelight);
+    e.Set("view", 1).Set("lBlurX", 0).Set("lBlurY", 0).Set("sRadius", 20).Set("sFalloffRadius", 30);
+    const fx::RasterRef src = Flat(41, 41, {0, 0, 0, 0}, is16);
+    const fx::RasterRef out = Render(e, *src);
+    EXPECT_EQ(At(*out, 20, 20)[0], Full(is16));
+    EXPECT_EQ(At(*out, 20 + 3, 20)[0], Full(is16));  // within the radius, 20 % of 20 pixels
+    EXPECT_EQ(At(*out, 20 + 11, 20)[0], 0);         // beyond radius + falloff, 50 % of 20 pixels
+    EXPECT_EQ(At(*out, 0, 0)[0], 0);
+    EXPECT_GT(At(*out, 20 + 7, 20)[0], 0);
+    EXPECT_LT(At(*out, 20 + 7, 20)[0], Full(is16));
+  }
+}
+
+TEST(Relight, BrightnessZeroIsInactiveInTheOutputView) {
+  Instance e(fx::effects::kRelight);
+  EXPECT_TRUE(e.Active());
+  e.Set("lBrightness", 0);
+  EXPECT_FALSE(e.Active());
+  e.Set("view", 1);
+  EXPECT_TRUE(e.Active());
+  e.Set("view", 3);
+  EXPECT_FALSE(e.Active());
+}
+
+// --------------------------------------------------------------------- Star
+
+namespace {
+
+// One pass of the star composite: g = (k m / L) P / L, n passes, partial h.
+int32_t StarPasses(int64_t p, int64_t m, int64_t k, int64_t n, int64_t r, int64_t L) {
+  const int64_t g = (k * m / L) * p / L;
+  for (int64_t i = 0; i < n; ++i) p = std::clamp<int64_t>(p + g - p * g / L, 0, L);
+  if (r > 0) {
+    const int64_t h = ((r * k / L) * m / L) * p / L;
+    p = std::clamp<int64_t>(p + h - p * h / L, 0, L);
+  }
+  return static_cast<int32_t>(p);
+}
+
+}  // namespace
+
+TEST(Star, SizeZeroIsTheMatteAndWholePassesFollowFullScale) {
+  struct Case {
+    bool is16;
+    double brightness;
+    int64_t n, r;
+  };
+  // 8-bit 100 % is one whole pass and no partial one; 16-bit 250 % is two
+  // and a partial pass of 16384.
+  for (const Case c : {Case{false, 100, 1, 0}, Case{true, 250, 2, 16384}, Case{false, 330, 3, 76}}) {
+    const fx::RasterRef src = Small(c.is16);
+    Instance e(fx::effects::kStar);
+    e.Set("StarSize", 0).Set("StarBrightness", c.brightness).Set("mattePosition", 50).Set("matteRange", 50);
+    fx::SetColour(e.P("StarColor"), {1.0, 0.5, 0.25});
+    e.Set("view", 1);
+    const fx::RasterRef selection = Render(e, *src);
+    e.Set("view", 2);
+    ExpectSame(*Render(e, *src), *selection, "Stars view");
+    e.Set("view", 0);
+    const fx::RasterRef out = Render(e, *src);
+    const int64_t L = Full(c.is16);
+    const int64_t k[3] = {L, static_cast<int64_t>(0.5 * L), static_cast<int64_t>(0.25 * L)};
+    int lit = 0;
+    for (int32_t y = 0; y < 2; ++y)
+      for (int32_t x = 0; x < 3; ++x) {
+        const Pixel s = At(*src, x, y);
+        const int64_t m = At(*selection, x, y)[0];
+        Pixel want = s;
+        if (m > 0)
+          for (int ch = 0; ch < 3; ++ch) want[ch] = StarPasses(s[ch], m, k[ch], c.n, c.r, L);
+        lit += want != s;
+        EXPECT_EQ(At(*out, x, y), want) << c.is16 << " " << c.brightness << " at " << x << "," << y;
+      }
+    EXPECT_GE(lit, 2);
+  }
+}
+
+TEST(Star, EightSpokesAroundABrightPixel) {
+  for (bool is16 : {false, true}) {
+    fx::RasterRef src = Flat(41, 41, {0, 0, 0, Full(is16)}, is16);
+    for (int k = 0; k < 3; ++k) {
+      if (is16) src->RowAs<uint16_t>(20)[4 * 20 + k] = 32768;
+      else src->RowAs<uint8_t>(20)[4 * 20 + k] = 255;
+    }
+    Instance e(fx::effects::kStar);
+    e.Set("view", 2).Set("StarSize", 250);
+    const fx::RasterRef stars = Render(e, *src);
+    const auto v = [&](int32_t dx, int32_t dy) { return At(*stars, 20 + dx, 20 + dy)[0]; };
+    for (const auto& [dx, dy] : {std::pair{6, 0}, {-6, 0}, {0, 6}, {0, -6}, {4, 4}, {-4, -4}, {4, -4}, {-4, 4}}) {
+      EXPECT_GT(v(dx, dy), 0) << dx << "," << dy;
+    }
+    // Off every spoke: more than two pixels from each of the four lines.
+    EXPECT_EQ(v(6, 3), 0);
+    EXPECT_EQ(v(-3, 6), 0);
+  }
+}
+
+TEST(Star, BrightnessZeroIsInactive) {
+  Instance e(fx::effects::kStar);
+  EXPECT_TRUE(e.Active());
+  e.Set("StarBrightness", 0);
+  EXPECT_FALSE(e.Active());
+  e.Set("view", 2);
+  EXPECT_TRUE(e.Active());
+  e.Set("view", 3);
+  EXPECT_FALSE(e.Active());
+}

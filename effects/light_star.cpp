@@ -1,0 +1,190 @@
+// Star: an eight-pointed flare around every selected highlight, drawn by
+// blurring the highlight matte along rows and columns, straight and turned by
+// 45 degrees, and screened over the image.
+#include <algorithm>
+#include <cstdint>
+
+#include "effects/catalogue.h"
+#include "effects/colour_ops.h"
+#include "effects/diffusion_common.h"
+#include "effects/light_effects.h"
+#include "effects/param_groups.h"
+#include "effects/selection_matte.h"
+#include "imaging/pixel.h"
+#include "imaging/raster.h"
+#include "imaging/separable_blur.h"
+#include "imaging/shear_rotate.h"
+
+namespace fx::effects {
+namespace {
+
+inline constexpr const char* kStarViews[] = {"Output", "Selection", "Stars", "Original"};
+
+inline constexpr auto kStarParams = Join(Rows({
+                                             Image("background", "Background"),
+                                             List("view", "View", kStarViews),
+                                             Group("star", "Star"),
+                                             Range("StarBrightness", "Brightness", 0, 800, 200),
+                                             Range("StarSize", "Size", 0, 500, 100),
+                                             Colour("StarColor", "Color", kWhite),
+                                             End(),
+                                         }),
+                                         MatteGroup({.position = 90, .range = 15}));
+static_assert(kStarParams.size() == 12);
+static_assert(ValidTable(kStarParams));
+
+// The diagonal spokes are drawn turned by this angle and turned back.
+inline constexpr double kDiagonal = 45;
+// What the three shears' linear resampling adds to a pixel's reach, there
+// and back.
+inline constexpr int32_t kRotationReach = 8;
+
+// a = L - (L - a) (L - b) / L over rect, integer arithmetic.
+template <class S>
+void ScreenInto(Raster& a, const Raster& b, const Rect& rect, int32_t bx = 0, int32_t by = 0) {
+  constexpr int64_t L = Depth<S>::L;
+  for (int32_t y = rect.top; y < rect.bottom; ++y) {
+    S* p = a.RowAs<S>(y) + rect.left;
+    const S* q = b.RowAs<S>(y - by) + (rect.left - bx);
+    for (int32_t x = rect.left; x < rect.right; ++x, ++p, ++q)
+      *p = static_cast<S>(L - (L - int64_t{*p}) * (L - int64_t{*q}) / L);
+  }
+}
+
+// The star of rect of a one-channel raster, in place: its row blur screened
+// with its column blur.
+template <class S>
+void Cross(Raster& m, const Rect& rect, float s, int32_t passes) {
+  RasterRef v = MakeRaster(m.Width(), m.Height(), 1, sizeof(S));
+  v->CopyRows(m, rect);
+  SeparableBlur blur;
+  blur.SetMode(SeparableBlur::kBox);
+  blur.SetPasses(passes);
+  blur.SetRadii(s, 0);
+  blur.Blur(m, rect);
+  blur.SetRadii(0, s);
+  blur.Blur(*v, rect);
+  ScreenInto<S>(m, *v, rect);
+}
+
+class Star final : public Effect {
+ public:
+  static consteval int Key(std::string_view key) { return KeyIndex(kStarParams, key); }
+  enum View { kOutput, kSelection, kStars, kOriginal };
+  static constexpr MatteParams kMatte{KeyIndex(kStarParams, "mattePosition")};
+  using Effect::Effect;
+
+  bool IsActive() const {
+    const int32_t view = ListIndex(Key("view"));
+    return view == kOutput ? Brightness() > 0 : view != kOriginal;
+  }
+
+  void ExpandRect(RenderInfo& info, Rect& rect) { Grow(rect, Reach(info)); }
+
+  void Render(RenderInfo& info) {
+    const Raster& source = *Source();
+    Raster& d = *info.destination;
+    const Rect& a = info.area;
+    const int32_t view = ListIndex(Key("view"));
+    const double b = Brightness();
+    if (view == kOriginal || (view == kOutput && !(b > 0))) return CopyArea(source, d, a);
+    RasterRef matte = matte_.Build(source, a, info, kMatte.Read(*this));
+    if (view == kSelection) return ShowMatte(*matte, d, a);
+    const Margins m = Reach(info);
+    const Origin origin = TileOrigin(info, m.x, m.y);
+    WithDepth(d.Is16Bit(), [&]<class S>() {
+      Stars<S>(*matte, info, origin);
+      if (view == kStars) return ShowMatte(*matte, d, a);
+      CopyArea(source, d, a);
+      Composite<S>(d, *matte, a, b);
+    });
+  }
+
+ private:
+  double Brightness() const { return Percent(Key("StarBrightness")); }
+  float Size(const RenderInfo& info) const {
+    return static_cast<float>(VerticalPixels(info, RangeValue(Key("StarSize"))));
+  }
+
+  // The matte's reach, the blurs' reach and the rotations' resampling. The
+  // turned blurs run along the diagonals, so each axis takes the longer
+  // reach.
+  Margins Reach(const RenderInfo& info) const {
+    const float s = Size(info);
+    int64_t star = 0;
+    if (s > 0) {
+      SeparableBlur blur;
+      blur.SetMode(SeparableBlur::kBox);
+      blur.SetPasses(info.reserved2);
+      blur.SetRadii(s, s);
+      star = int64_t{std::max(blur.ReachX(), blur.ReachY())} + kRotationReach;
+    }
+    const MatteSettings matte = kMatte.Read(*this);
+    const int64_t x = int64_t{SelectionMatte::ReachX(info, matte)} + star;
+    const int64_t y = int64_t{SelectionMatte::ReachY(info, matte)} + star;
+    constexpr int64_t kMax = int64_t{1} << 28;
+    return {static_cast<int32_t>(std::min(x, kMax)), static_cast<int32_t>(std::min(y, kMax))};
+  }
+
+  // The star image S of the area, in place of the matte. Rotations turn
+  // about the whole image's centre, so every band sees the same phases.
+  template <class S>
+  void Stars(Raster& matte, const RenderInfo& info, Origin origin) const {
+    const float s = Size(info);
+    if (!(s > 0)) return;
+    const Rect& a = info.area;
+    const int32_t passes = info.reserved2;
+    // The matte placed in the image, turned, starred and turned back.
+    PlacedRaster placed;
+    placed.extent = {origin.y + a.top, origin.x + a.left, origin.y + a.bottom, origin.x + a.right};
+    placed.raster = MakeRaster(std::max(1, a.Width()), std::max(1, a.Height()), 1, sizeof(S));
+    placed.raster->CopyRect(matte, a, 0, 0);
+    Rotation turn{kDiagonal, (info.imageWidth - 1) / 2.0, (info.imageHeight - 1) / 2.0};
+    PlacedRaster turned = ShearRotate(placed, turn);
+    Cross<S>(*turned.raster, turned.raster->Bounds(), s, passes);
+    turn.degrees = -kDiagonal;
+    const PlacedRaster back = ShearRotate(turned, turn, placed.extent);
+    Cross<S>(matte, a, s, passes);
+    // back's pixel (0, 0) is the area's first pixel.
+    ScreenInto<S>(matte, *back.raster, a, a.left, a.top);
+  }
+
+  // Screens the star light S over the image with the colour and brightness:
+  // n = e div L whole passes of g = (k m / L) P / L, then, for r = e mod L,
+  // a partial pass of h = ((r k / L) m / L) P / L.
+  template <class S>
+  void Composite(Raster& d, const Raster& star, const Rect& rect, double b) const {
+    constexpr int64_t L = Depth<S>::L;
+    const Rgb c = ColourValue(Key("StarColor"));
+    const int64_t k[3] = {static_cast<int64_t>(c.r * L), static_cast<int64_t>(c.g * L), static_cast<int64_t>(c.b * L)};
+    const int64_t e = static_cast<int64_t>(std::min(b, 1000.0) * L);
+    const int64_t n = e / L, r = e % L;
+    for (int32_t y = rect.top; y < rect.bottom; ++y) {
+      const S* m = star.RowAs<S>(y) + rect.left;
+      S* p = d.RowAs<S>(y) + 4 * rect.left;
+      for (int32_t x = rect.left; x < rect.right; ++x, ++m, p += 4) {
+        const int64_t v = *m;
+        if (v == 0) continue;
+        for (int ch = 0; ch < 3; ++ch) {
+          int64_t q = p[ch];
+          const int64_t g = (k[ch] * v / L) * q / L;
+          for (int64_t i = 0; i < n; ++i) q = Depth<S>::Clamp(q + g - q * g / L);
+          if (r > 0) {
+            const int64_t h = ((r * k[ch] / L) * v / L) * q / L;
+            q = Depth<S>::Clamp(q + h - q * h / L);
+          }
+          p[ch] = static_cast<S>(q);
+        }
+      }
+    }
+  }
+
+  SelectionMatte matte_;
+};
+inline constexpr EffectType kStarType = catalogue::Type("Star", kStarParams, 0);
+
+}  // namespace
+
+const EffectRoutines& kStar = RoutinesOf<Star, kStarType>;
+
+}  // namespace fx::effects
