@@ -19,6 +19,7 @@ extern const EffectRoutines& kGoldReflector;
 extern const EffectRoutines& kLight;
 extern const EffectRoutines& kRelight;
 extern const EffectRoutines& kStar;
+extern const EffectRoutines& kVariStar;
 
 // The position of the row with this key in a parameter table, found at
 // compile time, so an effect names its parameters by key instead of keeping

@@ -1,10 +1,12 @@
-// Star: an eight-pointed flare around every selected highlight, drawn by
-// blurring the highlight matte along rows and columns, straight and turned by
-// 45 degrees, and screened over the image.
+// The star flares. Star: an eight-pointed flare around every selected
+// highlight, drawn by blurring the highlight matte along rows and columns,
+// straight and turned by 45 degrees, and screened over the image. Vari-Star:
+// a star kernel of any number of spokes stamped around every selected pixel.
 #include <algorithm>
 #include <cstdint>
 
 #include "effects/catalogue.h"
+#include "effects/glow.h"
 #include "effects/colour_ops.h"
 #include "effects/diffusion_common.h"
 #include "effects/light_effects.h"
@@ -13,7 +15,9 @@
 #include "imaging/pixel.h"
 #include "imaging/raster.h"
 #include "imaging/separable_blur.h"
+#include "imaging/masks.h"
 #include "imaging/shear_rotate.h"
+#include "imaging/star_kernel.h"
 
 namespace fx::effects {
 namespace {
@@ -183,8 +187,152 @@ class Star final : public Effect {
 };
 inline constexpr EffectType kStarType = catalogue::Type("Star", kStarParams, 0);
 
+// ---------------------------------------------------------------- Vari-Star
+
+inline constexpr const char* kVariStarBlendItems[] = {"Screen", "Add"};
+
+inline constexpr auto kVariStarParams = Join(
+    Rows({
+        Image("input", "Input"),
+        List("view", "View", kStarViews),
+        Group("starGroup", "Star"),
+        List("blend", "Blend", kVariStarBlendItems, 0),
+        Range("brightness", "Brightness", 0, 800, 200),
+        Range("spokes", "Spokes", 2, 12, 4).Flags(kWholeNumbers),
+        Range("radius1", "Size", 0, 50, 10),
+        Range("angle", "Angle", -360, 360, 0).Flags(0x1000),
+        Range("starBlur", "Blur", 0, 100, 1),
+        Range("noise", "Noise", 0, 100, 50),
+        Range("density", "Density", 0, 100, 50),
+        Colour("color", "Color", kWhite),
+        End(),
+    }),
+    MatteGroup({.position = 90, .range = 15, .blurMaximum = 100}));
+static_assert(kVariStarParams.size() == 18);
+static_assert(ValidTable(kVariStarParams));
+
+// How often stamping asks whether the user stopped the render.
+inline constexpr int32_t kPollRows = 20;
+
+class VariStar final : public Effect {
+ public:
+  static consteval int Key(std::string_view key) { return KeyIndex(kVariStarParams, key); }
+  enum View { kOutput, kSelection, kStars, kOriginal };
+  static constexpr MatteParams kMatte{KeyIndex(kVariStarParams, "mattePosition")};
+  using Effect::Effect;
+
+  bool IsActive() const {
+    const int32_t view = ListIndex(Key("view"));
+    return view == kOutput ? Brightness() > 0 : view != kOriginal;
+  }
+
+  void ExpandRect(RenderInfo& info, Rect& rect) { Grow(rect, Reach(info)); }
+
+  void Render(RenderInfo& info) {
+    const Raster& source = *Source();
+    Raster& d = *info.destination;
+    const Rect& a = info.area;
+    const int32_t view = ListIndex(Key("view"));
+    const double b = Brightness();
+    if (view == kOriginal || (view == kOutput && !(b > 0))) return CopyArea(source, d, a);
+    RasterRef matte = matte_.Build(source, a, info, kMatte.Read(*this));
+    const double density = Percent(Key("density"));
+    if (density != 0) {
+      const Margins m = Reach(info);
+      RasterRef noise = MakeRaster(d.Width(), d.Height(), 1, d.BytesPerSample());
+      MakeNoiseMask(*noise, a, TileOrigin(info, m.x, m.y), Percent(Key("noise")), density, info.scaleX,
+                    info.scaleY);
+      MultiplyMask(*matte, *noise, a);
+    }
+    if (view == kSelection) return ShowMatte(*matte, d, a);
+    kernel_.Build(Shape(info));
+    RasterRef star = MakeRaster(d.Width(), d.Height(), 1, d.BytesPerSample());
+    star->Fill(0);
+    const bool stopped =
+        WithDepth(d.Is16Bit(), [&]<class S>() { return !Stamp<S>(*matte, *star, a, info); });
+    if (stopped) return;
+    SeparableBlur blur;
+    ConfigureBlur(blur, info);
+    if (blur.RadiusX() > 0 || blur.RadiusY() > 0) blur.Blur(*star, a);
+    if (view == kStars) return ShowMatte(*star, d, a);
+    CopyArea(source, d, a);
+    LightBlend light;
+    light.brightness = b;
+    light.blend = ListIndex(Key("blend")) == 1 ? GlowBlend::kAdd : GlowBlend::kScreen;
+    light.colour = ColourValue(Key("color"));
+    BlendLight(d, *star, a, light);
+  }
+
+ private:
+  double Brightness() const { return Percent(Key("brightness")); }
+
+  // R is the size's percentage of the render's height, r a thousandth of it.
+  StarShape Shape(const RenderInfo& info) const {
+    StarShape s;
+    s.spokes = static_cast<int32_t>(std::clamp(RangeValue(Key("spokes")), 2.0, 12.0));
+    s.outer = Percent(Key("radius1")) * info.imageHeight;
+    s.inner = info.imageHeight * 0.001;
+    s.degrees = RangeValue(Key("angle"));
+    return s;
+  }
+
+  // Half the kernel's side, without building it.
+  static int32_t HalfSide(const StarShape& s) {
+    const double reach = std::ceil(std::max(s.outer, 0.01) + std::max(s.inner, 0.01));
+    return static_cast<int32_t>(std::min(reach, double{1 << 28}));
+  }
+
+  void ConfigureBlur(SeparableBlur& blur, const RenderInfo& info) const {
+    const double v = RangeValue(Key("starBlur"));
+    blur.SetMode(SeparableBlur::kBox);
+    blur.SetPasses(info.reserved2);
+    blur.SetRadii(static_cast<float>(HorizontalPixels(info, v)), static_cast<float>(VerticalPixels(info, v)));
+  }
+
+  // The matte's reach, half the kernel, and the star blur's reach.
+  Margins Reach(const RenderInfo& info) const {
+    SeparableBlur blur;
+    ConfigureBlur(blur, info);
+    const MatteSettings matte = kMatte.Read(*this);
+    const int64_t half = HalfSide(Shape(info));
+    const int64_t x = int64_t{SelectionMatte::ReachX(info, matte)} + half + blur.ReachX();
+    const int64_t y = int64_t{SelectionMatte::ReachY(info, matte)} + half + blur.ReachY();
+    constexpr int64_t kMax = int64_t{1} << 28;
+    return {static_cast<int32_t>(std::min(x, kMax)), static_cast<int32_t>(std::min(y, kMax))};
+  }
+
+  // star = max(star, K v / 255) around every selected pixel: the brightest
+  // spoke wins wherever stamps overlap, in any order. False when the user
+  // stopped the render.
+  template <class S>
+  bool Stamp(const Raster& matte, Raster& star, const Rect& a, RenderInfo& info) const {
+    const std::span<const StarKernel::Tap> taps = kernel_.Taps();
+    for (int32_t y = a.top; y < a.bottom; ++y) {
+      if ((y - a.top) % kPollRows == 0 && info.IsCancelled()) return false;
+      const S* m = matte.RowAs<S>(y);
+      for (int32_t x = a.left; x < a.right; ++x) {
+        const int32_t v = m[x];
+        if (v == 0) continue;
+        for (const StarKernel::Tap& t : taps) {
+          const int32_t sx = x + t.dx, sy = y + t.dy;
+          if (sx < a.left || sx >= a.right || sy < a.top || sy >= a.bottom) continue;
+          S& out = star.RowAs<S>(sy)[sx];
+          const S value = static_cast<S>(t.k * v / 255);
+          if (value > out) out = value;
+        }
+      }
+    }
+    return true;
+  }
+
+  SelectionMatte matte_;
+  StarKernel kernel_;
+};
+inline constexpr EffectType kVariStarType = catalogue::Type("VariStar", kVariStarParams, 0);
+
 }  // namespace
 
 const EffectRoutines& kStar = RoutinesOf<Star, kStarType>;
+const EffectRoutines& kVariStar = RoutinesOf<VariStar, kVariStarType>;
 
 }  // namespace fx::effects

@@ -56,6 +56,7 @@ void fx::RegisterEffects(EffectRegistry& registry) {
   registry.Register("Temperature", effects::kTemperature);
   registry.Register("Tint", effects::kTint);
   registry.Register("SoftEFX", effects::kSoftEffects);
+  registry.Register("VariStar", effects::kVariStar);
   registry.Register("WarmBlackMist", effects::kWarmBlackMist);
   registry.Register("WarmCool", effects::kWarmCool);
   registry.Register("WarmMist", effects::kWarmMist);

@@ -45,6 +45,8 @@ Settings ChangingSettings(const std::string& registryName) {
   if (registryName == "WarmCool") return {{"temperature", "30"}};
   if (registryName == "Flashing") return {{"sBrightness", "60"}, {"hBrightness", "40"}, {"hPresets", "5"}};
   if (registryName == "Star") return {{"StarSize", "60"}, {"matteBlur", "15"}, {"mattePosition", "60"}, {"matteRange", "40"}};
+  if (registryName == "VariStar")
+    return {{"starBlur", "5"}, {"matteBlur", "10"}, {"mattePosition", "60"}, {"matteRange", "40"}, {"radius1", "15"}};
   if (registryName == "Light")
     return {{"sBrightness", "60"}, {"lDisplacement", "40"}, {"sBlurX", "20"}, {"compositeFunc", "3"}, {"sOpacity", "70"}};
   if (registryName == "Relight") return {{"lDisplacement", "-60"}, {"compositeFunc", "4"}, {"matteBlur", "10"}};

@@ -32,6 +32,7 @@ TEST_F(LightApply, EveryMemberRendersAPhotographAtBothDepths) {
   const Case cases[] = {
       {"Streaks", "hubble_deep_field.jpg", ""},
       {"Star", "hubble_deep_field.jpg", " --set StarSize=40"},
+      {"VariStar", "hubble_deep_field.jpg", ""},
       {"Flashing", "coffee.png", " --set sBrightness=50 --set hBrightness=30 --set sPresets=3"},
       {"SilverReflector", "chelsea.png", ""},
       {"GoldReflector", "chelsea.png", ""},

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cmath>
+#include <utility>
 #include <cstdint>
 #include <vector>
 
@@ -12,6 +15,7 @@
 #include "effects/glow.h"
 #include "effects/selection_matte.h"
 #include "imaging/pixel.h"
+#include "imaging/star_kernel.h"
 #include "imaging/tone_curve.h"
 #include "tests/effects/effect_harness.h"
 
@@ -467,4 +471,100 @@ TEST(Star, BrightnessZeroIsInactive) {
   EXPECT_TRUE(e.Active());
   e.Set("view", 3);
   EXPECT_FALSE(e.Active());
+}
+
+// ---------------------------------------------------------------- Vari-Star
+
+namespace {
+
+// Black with bright pixels of the given 8-bit values (x 128 at 16 bits).
+fx::RasterRef Points(bool is16Bit, const std::vector<std::array<int32_t, 3>>& points) {
+  fx::RasterRef r = Flat(41, 41, {0, 0, 0, Full(is16Bit)}, is16Bit);
+  for (const auto& [x, y, v] : points)
+    for (int k = 0; k < 3; ++k) {
+      if (is16Bit) r->RowAs<uint16_t>(y)[4 * x + k] = static_cast<uint16_t>(v * 128);
+      else r->RowAs<uint8_t>(y)[4 * x + k] = static_cast<uint8_t>(v);
+    }
+  return r;
+}
+
+fx::RasterRef VariStars(const fx::Raster& src, int view, double density) {
+  Instance e(fx::effects::kVariStar);
+  e.Set("view", view).Set("density", density).Set("starBlur", 0).Set("radius1", 30).Set("spokes", 6);
+  e.Set("angle", 10).Set("mattePosition", 70).Set("matteRange", 30);
+  return Render(e, src);
+}
+
+}  // namespace
+
+TEST(VariStar, NoiseOrDensityZeroKeepsTheMatte) {
+  for (bool is16 : {false, true}) {
+    const fx::RasterRef src = Small(is16);
+    fx::MatteSettings m;
+    m.centre = 0.7;
+    m.width = 0.6;
+    fx::RenderInfo info;
+    info.imageWidth = 3;
+    info.imageHeight = 2;
+    fx::SelectionMatte builder;
+    const fx::RasterRef matte = builder.Build(*src, src->Bounds(), info, m);
+    for (const auto& [noise, density] : {std::pair{50.0, 0.0}, std::pair{0.0, 80.0}}) {
+      Instance e(fx::effects::kVariStar);
+      e.Set("view", 1).Set("noise", noise).Set("density", density).Set("mattePosition", 70).Set("matteRange", 30);
+      const fx::RasterRef out = Render(e, *src);
+      for (int32_t y = 0; y < 2; ++y)
+        for (int32_t x = 0; x < 3; ++x) {
+          const int32_t v = src->Is16Bit() ? matte->RowAs<uint16_t>(y)[x] : matte->RowAs<uint8_t>(y)[x];
+          EXPECT_EQ(At(*out, x, y), (Pixel{v, v, v, Full(is16)})) << noise << " " << density;
+        }
+    }
+  }
+}
+
+TEST(VariStar, OnePixelStampsTheKernelWeightedByItsMatte) {
+  for (bool is16 : {false, true}) {
+    const fx::RasterRef src = Points(is16, {{20, 20, 230}});
+    const fx::RasterRef selection = VariStars(*src, 1, 0);
+    const fx::RasterRef stars = VariStars(*src, 2, 0);
+    const int32_t v = At(*selection, 20, 20)[0];
+    ASSERT_GT(v, 0);
+    fx::StarKernel k;
+    k.Build({6, 0.3 * 41, 41 * 0.001, 10});
+    for (int32_t y = 0; y < 41; ++y)
+      for (int32_t x = 0; x < 41; ++x) {
+        const int32_t dx = x - 20, dy = y - 20;
+        const int32_t tap =
+            std::abs(dx) <= k.Half() && std::abs(dy) <= k.Half() ? k.Image()->RowAs<uint8_t>(dy + k.Half())[dx + k.Half()] : 0;
+        ASSERT_EQ(At(*stars, x, y)[0], tap * v / 255) << is16 << " at " << x << "," << y;
+      }
+  }
+}
+
+TEST(VariStar, OverlappingStampsKeepTheBrightest) {
+  for (bool is16 : {false, true}) {
+    const fx::RasterRef a = VariStars(*Points(is16, {{17, 19, 240}}), 2, 0);
+    const fx::RasterRef b = VariStars(*Points(is16, {{22, 21, 200}}), 2, 0);
+    const fx::RasterRef both = VariStars(*Points(is16, {{22, 21, 200}, {17, 19, 240}}), 2, 0);
+    int overlaps = 0;
+    for (int32_t y = 0; y < 41; ++y)
+      for (int32_t x = 0; x < 41; ++x) {
+        const int32_t u = At(*a, x, y)[0], w = At(*b, x, y)[0];
+        overlaps += u > 0 && w > 0;
+        ASSERT_EQ(At(*both, x, y)[0], std::max(u, w)) << is16 << " at " << x << "," << y;
+      }
+    EXPECT_GT(overlaps, 0);
+  }
+}
+
+TEST(VariStar, StarsShowOverABlackSkyAndBrightnessZeroIsInactive) {
+  const fx::RasterRef src = Points(false, {{20, 20, 240}});
+  Instance e(fx::effects::kVariStar);
+  e.Set("density", 0).Set("starBlur", 0);
+  const fx::RasterRef out = Render(e, *src);
+  EXPECT_GT(At(*out, 20, 17)[0], 0);  // up the first spoke, over black
+  EXPECT_EQ(At(*out, 14, 14)[0], 0);
+  e.Set("brightness", 0);
+  EXPECT_FALSE(e.Active());
+  e.Set("view", 2);
+  EXPECT_TRUE(e.Active());
 }
