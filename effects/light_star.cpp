@@ -110,19 +110,21 @@ class Star final : public Effect {
     return static_cast<float>(VerticalPixels(info, RangeValue(Key("StarSize"))));
   }
 
+  // The box blur's whole reach along either axis at size s.
+  static int32_t BlurReach(float s, int32_t passes) {
+    SeparableBlur blur;
+    blur.SetMode(SeparableBlur::kBox);
+    blur.SetPasses(passes);
+    blur.SetRadii(s, s);
+    return std::max(blur.ReachX(), blur.ReachY());
+  }
+
   // The matte's reach, the blurs' reach and the rotations' resampling. The
   // turned blurs run along the diagonals, so each axis takes the longer
   // reach.
   Margins Reach(const RenderInfo& info) const {
     const float s = Size(info);
-    int64_t star = 0;
-    if (s > 0) {
-      SeparableBlur blur;
-      blur.SetMode(SeparableBlur::kBox);
-      blur.SetPasses(info.reserved2);
-      blur.SetRadii(s, s);
-      star = int64_t{std::max(blur.ReachX(), blur.ReachY())} + kRotationReach;
-    }
+    const int64_t star = s > 0 ? int64_t{BlurReach(s, info.reserved2)} + kRotationReach : 0;
     const MatteSettings matte = kMatte.Read(*this);
     const int64_t x = int64_t{SelectionMatte::ReachX(info, matte)} + star;
     const int64_t y = int64_t{SelectionMatte::ReachY(info, matte)} + star;
@@ -144,7 +146,17 @@ class Star final : public Effect {
     placed.raster = MakeRaster(std::max(1, a.Width()), std::max(1, a.Height()), 1, sizeof(S));
     placed.raster->CopyRect(matte, a, 0, 0);
     Rotation turn{kDiagonal, (info.imageWidth - 1) / 2.0, (info.imageHeight - 1) / 2.0};
-    PlacedRaster turned = ShearRotate(placed, turn);
+    const PlacedRaster content = ShearRotate(placed, turn);
+    // The box treats outputs near a line's end differently (there it
+    // divides), and a band's turned lines end elsewhere than the whole
+    // image's: clear space of the blur's reach around the content keeps
+    // every output that matters away from the ends in both.
+    const int32_t pad = BlurReach(s, passes);
+    PlacedRaster turned;
+    turned.extent = content.extent.Grown(pad, pad);
+    turned.raster = MakeRaster(turned.extent.Width(), turned.extent.Height(), 1, sizeof(S));
+    turned.raster->Fill(0);
+    turned.raster->CopyRect(*content.raster, content.raster->Bounds(), pad, pad);
     Cross<S>(*turned.raster, turned.raster->Bounds(), s, passes);
     turn.degrees = -kDiagonal;
     const PlacedRaster back = ShearRotate(turned, turn, placed.extent);
