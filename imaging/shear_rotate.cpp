@@ -93,7 +93,10 @@ PlacedRaster Apply(const Shear& s, const PlacedRaster& in, const Rect& window) {
   for (int32_t across = AcrossFirst(s, window); across < AcrossEnd(s, window); ++across) {
     if (across < AcrossFirst(s, e) || across >= AcrossEnd(s, e)) continue;
     const double shift = s.Shift(across);
-    for (int32_t along = AlongFirst(s, window); along < AlongEnd(s, window); ++along) {
+    // Only where the line's content reaches; the rest stays 0.
+    const int32_t first = std::max(AlongFirst(s, window), Ceil(along0 - 1 + shift));
+    const int32_t end = std::min(AlongEnd(s, window), Ceil(along1 + shift));
+    for (int32_t along = first; along < end; ++along) {
       const double u = along - shift;
       const double f = std::floor(u);
       const int32_t i = static_cast<int32_t>(f);
