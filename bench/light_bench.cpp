@@ -32,7 +32,8 @@ standin::Document DeepField(int32_t depth) {
   standin::Document d = standin::Document::Make(6000, 4000, 8);
   for (int32_t y = 0; y < 4000; ++y)
     for (int32_t x = 0; x < 6000; ++x)
-      for (int c = 0; c < 3; ++c) d.At(x, y, c) = photo.At(x * photo.width / 6000, y * photo.height / 4000, c);
+      for (int c = 0; c < 3; ++c)
+        d.At(x, y, c) = photo.At(x * photo.width / 6000, y * photo.height / 4000, c);
   return depth == 8 ? d : standin::ConvertDepth(d, depth);
 }
 
@@ -85,7 +86,8 @@ void LightPreview(benchmark::State& state) {
   const double base = changing.number;
   for (auto _ : state) {
     fx::SetRange(changing, base + static_cast<double>(state.iterations() % 2));
-    if (!preview.Render(view, zoom, out.data(), view.Width() * 4, false)) state.SkipWithError("preview failed");
+    if (!preview.Render(view, zoom, out.data(), view.Width() * 4, false))
+      state.SkipWithError("preview failed");
   }
   fx::SetRange(changing, base);
   state.SetLabel(std::string(m.registryName) + ", zoomed to fit");

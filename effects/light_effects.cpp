@@ -20,18 +20,19 @@ namespace {
 
 // ------------------------------------------------------------------ Streaks
 
-inline constexpr auto kStreaksParams = Join(Rows({
-                                                Image("background", "Background"),
-                                                List("view", "View", kOutputSelectionOriginal),
-                                                Group("glow", "Streaks"),
-                                                List("glowBlend", "Blend", kGlowBlendItems, 0),
-                                                Range("glowBrightness", "Brightness", 0, 800, 200).Flags(kPrincipal),
-                                                Range("glowHBlur", "Horizontal Streaks", 0, 1000, 0),
-                                                Range("glowVBlur", "Vertical Streaks", 0, 1000, 400),
-                                                Colour("glowColor", "Color", kWhite),
-                                                End(),
-                                            }),
-                                            MatteGroup({.position = 100, .range = 80}));
+inline constexpr auto kStreaksParams =
+    Join(Rows({
+             Image("background", "Background"),
+             List("view", "View", kOutputSelectionOriginal),
+             Group("glow", "Streaks"),
+             List("glowBlend", "Blend", kGlowBlendItems, 0),
+             Range("glowBrightness", "Brightness", 0, 800, 200).Flags(kPrincipal),
+             Range("glowHBlur", "Horizontal Streaks", 0, 1000, 0),
+             Range("glowVBlur", "Vertical Streaks", 0, 1000, 400),
+             Colour("glowColor", "Color", kWhite),
+             End(),
+         }),
+         MatteGroup({.position = 100, .range = 80}));
 static_assert(kStreaksParams.size() == 14);
 static_assert(ValidTable(kStreaksParams));
 
@@ -52,13 +53,16 @@ class Streaks final : public Effect {
 
   // The light of a pixel comes from the whole reach of the glow's box passes
   // around matte values, each of which reaches as far again into the source.
-  void ExpandRect(RenderInfo& info, Rect& rect) { Grow(rect, MatteGlowMargins(info, kMatte.Read(*this), Glow(info))); }
+  void ExpandRect(RenderInfo& info, Rect& rect) {
+    Grow(rect, MatteGlowMargins(info, kMatte.Read(*this), Glow(info)));
+  }
 
   void Render(RenderInfo& info) {
     const Raster& source = *Source();
     const double brightness = Brightness();
     RasterRef matte;
-    if (kMatteViews.Render(ListIndex(Key("view")), brightness > 0, matte_, kMatte.Read(*this), source, info, matte))
+    if (kMatteViews.Render(ListIndex(Key("view")), brightness > 0, matte_, kMatte.Read(*this), source, info,
+                           matte))
       return;
     CopyArea(source, *info.destination, info.area);
     if (brightness > 0) fx::Glow(*info.destination, *matte, info.area, Glow(info), info);
@@ -158,7 +162,8 @@ class Flashing final : public Effect {
     const int32_t view = ListIndex(Key("view"));
     WithDepth(d.Is16Bit(), [&]<class S>() {
       const std::span<const S> shadows = shadows_.Table<S>(Percent(Key("sPos")), Percent(Key("sRange")));
-      const std::span<const S> highlights = highlights_.Table<S>(Percent(Key("hPos")), Percent(Key("hRange")));
+      const std::span<const S> highlights =
+          highlights_.Table<S>(Percent(Key("hPos")), Percent(Key("hRange")));
       if (view == kShadowsView) return ShowWeight<S>(source, d, info.area, shadows);
       if (view == kHighlightsView) return ShowWeight<S>(source, d, info.area, highlights);
       CopyArea(source, d, info.area);
@@ -188,7 +193,8 @@ class Flashing final : public Effect {
             p[c] = static_cast<S>(std::min<int64_t>(L, p[c] + static_cast<int64_t>(ws / L * p[c] * lift[c])));
         if (h != 0 && wh != 0)
           for (int c = 0; c < 3; ++c)
-            p[c] = static_cast<S>(std::max<int64_t>(0, p[c] - static_cast<int64_t>(pull[c] * (wh / L * p[c]))));
+            p[c] =
+                static_cast<S>(std::max<int64_t>(0, p[c] - static_cast<int64_t>(pull[c] * (wh / L * p[c]))));
       }
     }
   }
@@ -272,7 +278,8 @@ class Reflector final : public Effect {
   MatteSettings matte_;
   SelectionMatte builder_;
 };
-inline constexpr EffectType kSilverReflectorType = catalogue::Type("SilverReflector", kSilverReflectorParams, 0);
+inline constexpr EffectType kSilverReflectorType =
+    catalogue::Type("SilverReflector", kSilverReflectorParams, 0);
 inline constexpr EffectType kGoldReflectorType = catalogue::Type("GoldReflector", kGoldReflectorParams, 0);
 
 }  // namespace

@@ -59,20 +59,20 @@ constexpr std::array<ParamSpec, 6> StageSelection() {
               MatteRows({.position = 100, .range = 80}), Rows({End()}));
 }
 
-inline constexpr auto kLightParams =
-    Join(Rows({Image("background", "Background"), List("view", "View", kLightViews), Group("light", "Light")}),
-         LightRows(10), Rows({End()}), StageSelection(),
-         Rows({
-             Group("shape", "Shape"),
-             ImageFile("pattern", "Gam Pattern", kVendorFolder, kPatternFolder, kDefaultPattern).Flags(kNotify),
-             Image("shapeInput", "Input", 1),
-             List("compositeFunc", "Blend Mode", kShapeBlendItems, 0),
-             Range("sOpacity", "Opacity", 0, 100, 100),
-             Range("sBlurX", "Horizontal Blur", 0, 1000, 0),
-             Range("sBlurY", "Vertical Blur", 0, 1000, 0),
-             Bool("sBlurGang", "Gang Blur", true).Flags(kNotify),
-             End(),
-         }));
+inline constexpr auto kLightParams = Join(
+    Rows({Image("background", "Background"), List("view", "View", kLightViews), Group("light", "Light")}),
+    LightRows(10), Rows({End()}), StageSelection(),
+    Rows({
+        Group("shape", "Shape"),
+        ImageFile("pattern", "Gam Pattern", kVendorFolder, kPatternFolder, kDefaultPattern).Flags(kNotify),
+        Image("shapeInput", "Input", 1),
+        List("compositeFunc", "Blend Mode", kShapeBlendItems, 0),
+        Range("sOpacity", "Opacity", 0, 100, 100),
+        Range("sBlurX", "Horizontal Blur", 0, 1000, 0),
+        Range("sBlurY", "Vertical Blur", 0, 1000, 0),
+        Bool("sBlurGang", "Gang Blur", true).Flags(kNotify),
+        End(),
+    }));
 static_assert(ValidTable(kLightParams));
 
 // ReLight has no shadow and lights a spot instead of a pattern.
@@ -83,18 +83,18 @@ inline constexpr auto kRelightLightRows = [] {
   return rows;
 }();
 
-inline constexpr auto kRelightParams =
-    Join(Rows({Image("background", "Background"), List("view", "View", kRelightViews), Group("light", "Light")}),
-         kRelightLightRows, Rows({End()}), StageSelection(),
-         Rows({
-             Group("spot", "Spot"),
-             List("compositeFunc", "Blend Mode", kShapeBlendItems, 0),
-             Range("sOpacity", "Opacity", 0, 100, 100),
-             Range("sRadius", "Radius", 0, 100, 50),
-             Range("sFalloffRadius", "Falloff Radius", 0, 100, 50),
-             Range("sFalloff", "Falloff", 0, 100, 50),
-             End(),
-         }));
+inline constexpr auto kRelightParams = Join(
+    Rows({Image("background", "Background"), List("view", "View", kRelightViews), Group("light", "Light")}),
+    kRelightLightRows, Rows({End()}), StageSelection(),
+    Rows({
+        Group("spot", "Spot"),
+        List("compositeFunc", "Blend Mode", kShapeBlendItems, 0),
+        Range("sOpacity", "Opacity", 0, 100, 100),
+        Range("sRadius", "Radius", 0, 100, 50),
+        Range("sFalloffRadius", "Falloff Radius", 0, 100, 50),
+        Range("sFalloff", "Falloff", 0, 100, 50),
+        End(),
+    }));
 static_assert(ValidTable(kRelightParams));
 
 // A raster placed in the whole image: its pixel (0, 0) lies at origin.
@@ -181,8 +181,8 @@ class Stage : public Effect {
     const auto clampTo = [](int64_t v, int32_t lo, int32_t hi) {
       return static_cast<int32_t>(std::clamp<int64_t>(v, lo, hi));
     };
-    return Rect{clampTo(top, 0, whole.bottom), clampTo(left, 0, whole.right), clampTo(bottom, 0, whole.bottom),
-                clampTo(right, 0, whole.right)};
+    return Rect{clampTo(top, 0, whole.bottom), clampTo(left, 0, whole.right),
+                clampTo(bottom, 0, whole.bottom), clampTo(right, 0, whole.right)};
   }
 
   // The shape as each pixel of area sees it: row clamp(y - delta, 0, H - 1)
@@ -243,8 +243,8 @@ class Stage : public Effect {
     RasterRef c = MakeRaster(matte.Width(), matte.Height(), 1, matte.BytesPerSample());
     c->Fill(0);
     c->CopyRows(matte, a);
-    const int32_t blend = std::clamp(ListIndex(Key("compositeFunc")), 0,
-                                     static_cast<int32_t>(std::size(kShapeBlendItems)) - 1);
+    const int32_t blend =
+        std::clamp(ListIndex(Key("compositeFunc")), 0, static_cast<int32_t>(std::size(kShapeBlendItems)) - 1);
     BlendTexture(shape, *c, a, static_cast<TextureBlend>(blend));
     const int64_t o = static_cast<int64_t>(Percent(Key("sOpacity")) * L);
     for (int32_t y = a.top; y < a.bottom; ++y) {
@@ -292,8 +292,9 @@ class Light final : public Stage<kLightParams> {
     WithDepth(d.Is16Bit(), [&]<class S>() {
       SeparableBlur shapeBlur;
       ConfigureShapeBlur(shapeBlur, info);
-      const RasterRef shape = this->template DisplacedShape<S>(source, info, origin, shapeBlur.ReachX(), shapeBlur.ReachY(),
-                                                [&](Raster& t, Origin at) { DrawShape<S>(t, at, info, shapeBlur); });
+      const RasterRef shape = this->template DisplacedShape<S>(
+          source, info, origin, shapeBlur.ReachX(), shapeBlur.ReachY(),
+          [&](Raster& t, Origin at) { DrawShape<S>(t, at, info, shapeBlur); });
       if (view == kShapeView) return ShowMatte(*shape, d, a);
       RasterRef mask = LightMask<S>(*shape, *matte, info);
       CopyArea(source, d, a);
@@ -332,7 +333,8 @@ class Light final : public Stage<kLightParams> {
     const char* name = ImageFileName(Key("pattern"));
     if (name == nullptr || name[0] == '\0') {
       WithDepth(t.Is16Bit(), [&]<class T>() {
-        for (int32_t y = 0; y < t.Height(); ++y) std::fill_n(t.RowAs<T>(y), t.Width(), static_cast<T>(Depth<T>::L));
+        for (int32_t y = 0; y < t.Height(); ++y)
+          std::fill_n(t.RowAs<T>(y), t.Width(), static_cast<T>(Depth<T>::L));
       });
       return;
     }
@@ -376,8 +378,8 @@ class Relight final : public Stage<kRelightParams> {
     RasterRef matte = matte_.Build(source, a, info, Matte());
     if (view == kSelection) return ShowMatte(*matte, d, a);
     WithDepth(d.Is16Bit(), [&]<class S>() {
-      const RasterRef shape = this->template DisplacedShape<S>(source, info, origin, 0, 0,
-                                                [&](Raster& t, Origin at) { DrawSpot<S>(t, at, info); });
+      const RasterRef shape = this->template DisplacedShape<S>(
+          source, info, origin, 0, 0, [&](Raster& t, Origin at) { DrawSpot<S>(t, at, info); });
       RasterRef mask = LightMask<S>(*shape, *matte, info);
       if (view == kLightView) return ShowMatte(*mask, d, a);
       CopyArea(source, d, a);

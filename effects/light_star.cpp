@@ -6,16 +6,16 @@
 #include <cstdint>
 
 #include "effects/catalogue.h"
-#include "effects/glow.h"
 #include "effects/colour_ops.h"
 #include "effects/diffusion_common.h"
+#include "effects/glow.h"
 #include "effects/light_effects.h"
 #include "effects/param_groups.h"
 #include "effects/selection_matte.h"
+#include "imaging/masks.h"
 #include "imaging/pixel.h"
 #include "imaging/raster.h"
 #include "imaging/separable_blur.h"
-#include "imaging/masks.h"
 #include "imaging/shear_rotate.h"
 #include "imaging/star_kernel.h"
 
@@ -172,7 +172,8 @@ class Star final : public Effect {
   void Composite(Raster& d, const Raster& star, const Rect& rect, double b) const {
     constexpr int64_t L = Depth<S>::L;
     const Rgb c = ColourValue(Key("StarColor"));
-    const int64_t k[3] = {static_cast<int64_t>(c.r * L), static_cast<int64_t>(c.g * L), static_cast<int64_t>(c.b * L)};
+    const int64_t k[3] = {static_cast<int64_t>(c.r * L), static_cast<int64_t>(c.g * L),
+                          static_cast<int64_t>(c.b * L)};
     const int64_t e = static_cast<int64_t>(std::min(b, 1000.0) * L);
     const int64_t n = e / L, r = e % L;
     for (int32_t y = rect.top; y < rect.bottom; ++y) {
@@ -203,23 +204,22 @@ inline constexpr EffectType kStarType = catalogue::Type("Star", kStarParams, 0);
 
 inline constexpr const char* kVariStarBlendItems[] = {"Screen", "Add"};
 
-inline constexpr auto kVariStarParams = Join(
-    Rows({
-        Image("input", "Input"),
-        List("view", "View", kStarViews),
-        Group("starGroup", "Star"),
-        List("blend", "Blend", kVariStarBlendItems, 0),
-        Range("brightness", "Brightness", 0, 800, 200),
-        Range("spokes", "Spokes", 2, 12, 4).Flags(kWholeNumbers),
-        Range("radius1", "Size", 0, 50, 10),
-        Range("angle", "Angle", -360, 360, 0).Flags(0x1000),
-        Range("starBlur", "Blur", 0, 100, 1),
-        Range("noise", "Noise", 0, 100, 50),
-        Range("density", "Density", 0, 100, 50),
-        Colour("color", "Color", kWhite),
-        End(),
-    }),
-    MatteGroup({.position = 90, .range = 15, .blurMaximum = 100}));
+inline constexpr auto kVariStarParams = Join(Rows({
+                                                 Image("input", "Input"),
+                                                 List("view", "View", kStarViews),
+                                                 Group("starGroup", "Star"),
+                                                 List("blend", "Blend", kVariStarBlendItems, 0),
+                                                 Range("brightness", "Brightness", 0, 800, 200),
+                                                 Range("spokes", "Spokes", 2, 12, 4).Flags(kWholeNumbers),
+                                                 Range("radius1", "Size", 0, 50, 10),
+                                                 Range("angle", "Angle", -360, 360, 0).Flags(0x1000),
+                                                 Range("starBlur", "Blur", 0, 100, 1),
+                                                 Range("noise", "Noise", 0, 100, 50),
+                                                 Range("density", "Density", 0, 100, 50),
+                                                 Colour("color", "Color", kWhite),
+                                                 End(),
+                                             }),
+                                             MatteGroup({.position = 90, .range = 15, .blurMaximum = 100}));
 static_assert(kVariStarParams.size() == 18);
 static_assert(ValidTable(kVariStarParams));
 
@@ -260,8 +260,7 @@ class VariStar final : public Effect {
     kernel_.Build(Shape(info));
     RasterRef star = MakeRaster(d.Width(), d.Height(), 1, d.BytesPerSample());
     star->Fill(0);
-    const bool stopped =
-        WithDepth(d.Is16Bit(), [&]<class S>() { return !Stamp<S>(*matte, *star, a, info); });
+    const bool stopped = WithDepth(d.Is16Bit(), [&]<class S>() { return !Stamp<S>(*matte, *star, a, info); });
     if (stopped) return;
     SeparableBlur blur;
     ConfigureBlur(blur, info);

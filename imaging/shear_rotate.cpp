@@ -87,7 +87,8 @@ PlacedRaster Apply(const Shear& s, const PlacedRaster& in, const Rect& window) {
   // Sample `along` of line `across` of the input, 0 outside it.
   const auto at = [&](int32_t across, int32_t along) -> int32_t {
     if (along < along0 || along >= along1) return 0;
-    return s.rows ? src.RowAs<S>(across - e.top)[along - e.left] : src.RowAs<S>(along - e.top)[across - e.left];
+    return s.rows ? src.RowAs<S>(across - e.top)[along - e.left]
+                  : src.RowAs<S>(along - e.top)[across - e.left];
   };
   Raster& dst = *out.raster;
   for (int32_t across = AcrossFirst(s, window); across < AcrossEnd(s, window); ++across) {

@@ -28,7 +28,8 @@ void StarKernel::Build(const StarShape& wanted) {
   for (int32_t i = 0; i < s.spokes; ++i) {
     const double a = i * step - std::numbers::pi / 2 + turn;
     const auto at = [&](double angle, double d, bool first) {
-      const float x = static_cast<float>(c + d * std::cos(angle)), y = static_cast<float>(c + d * std::sin(angle));
+      const float x = static_cast<float>(c + d * std::cos(angle)),
+                  y = static_cast<float>(c + d * std::sin(angle));
       if (first)
         path.moveTo(x, y);
       else

@@ -42,8 +42,8 @@ TEST_F(LightApply, EveryMemberRendersAPhotographAtBothDepths) {
   for (const Case& c : cases)
     for (const char* depth : {"8", "16"}) {
       const std::string out = Out(std::string(c.entry) + depth + ".png");
-      const HostOutput o = RunHost(std::string("apply ") + c.entry + " " + kSamples + "/" + c.photo + " " + out +
-                                   " --depth " + depth + c.settings + " --quiet");
+      const HostOutput o = RunHost(std::string("apply ") + c.entry + " " + kSamples + "/" + c.photo + " " +
+                                   out + " --depth " + depth + c.settings + " --quiet");
       ASSERT_EQ(o.status, 0) << c.entry << " " << depth << ": " << o.text;
       Document in, d;
       std::string error;
@@ -66,12 +66,14 @@ Document Grey(int32_t w, int32_t h, int32_t v) {
 TEST(LightStage, TheVenetianBlindsShadowBlackensTheBlockedSlats) {
   // 16 slats over 320 rows: each is 20 rows, 6 of them fully blocked.
   const Document grey = Grey(48, 320, 150);
-  const Document out = RenderWith("Light", grey, {{"lBrightness", "0"}, {"sBrightness", "100"}, {"lBlurX", "0"}});
+  const Document out =
+      RenderWith("Light", grey, {{"lBrightness", "0"}, {"sBrightness", "100"}, {"lBlurX", "0"}});
   int black = 0, open = 0;
   for (int32_t y = 0; y < 320; ++y) {
     const int32_t v = out.At(0, y, 0);
     for (int32_t x = 0; x < 48; ++x)
-      for (int c = 0; c < 3; ++c) ASSERT_EQ(out.At(x, y, c), v) << "slats run across the image: " << x << "," << y;
+      for (int c = 0; c < 3; ++c)
+        ASSERT_EQ(out.At(x, y, c), v) << "slats run across the image: " << x << "," << y;
     black += v == 0;
     open += v == 150;
   }

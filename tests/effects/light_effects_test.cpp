@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <utility>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "effects/gel_catalogue_tables.h"
@@ -175,7 +175,8 @@ TEST(Reflector, AddsTheSelectedLightTintedAndScaled) {
       Pixel want = in;
       for (int k = 0; k < 3; ++k) {
         const int64_t light = is16 ? (m * in[k]) >> 15 : m * in[k] / 255;
-        want[k] = static_cast<int32_t>(std::min<int64_t>(Full(is16), in[k] + static_cast<int64_t>(light * k3[k])));
+        want[k] =
+            static_cast<int32_t>(std::min<int64_t>(Full(is16), in[k] + static_cast<int64_t>(light * k3[k])));
       }
       EXPECT_EQ(RenderPixel(e, in, is16), want) << is16 << " " << c.pixel[0];
     }
@@ -210,8 +211,10 @@ fx::RasterRef BrightPixel(bool is16Bit) {
   fx::RasterRef r = Flat(9, 11, {0, 0, 0, Full(is16Bit)}, is16Bit);
   const int32_t v = Full(is16Bit);
   for (int k = 0; k < 4; ++k) {
-    if (is16Bit) r->RowAs<uint16_t>(5)[4 * 4 + k] = static_cast<uint16_t>(v);
-    else r->RowAs<uint8_t>(5)[4 * 4 + k] = static_cast<uint8_t>(v);
+    if (is16Bit)
+      r->RowAs<uint16_t>(5)[4 * 4 + k] = static_cast<uint16_t>(v);
+    else
+      r->RowAs<uint8_t>(5)[4 * 4 + k] = static_cast<uint8_t>(v);
   }
   return r;
 }
@@ -288,8 +291,10 @@ fx::RasterRef UniformLight(const fx::Raster& source, int32_t light, const fx::Li
   fx::RasterRef grey = fx::MakeRaster(source.Width(), source.Height(), 1, source.BytesPerSample());
   for (int32_t y = 0; y < source.Height(); ++y)
     for (int32_t x = 0; x < source.Width(); ++x) {
-      if (source.Is16Bit()) grey->RowAs<uint16_t>(y)[x] = static_cast<uint16_t>(light);
-      else grey->RowAs<uint8_t>(y)[x] = static_cast<uint8_t>(light);
+      if (source.Is16Bit())
+        grey->RowAs<uint16_t>(y)[x] = static_cast<uint16_t>(light);
+      else
+        grey->RowAs<uint8_t>(y)[x] = static_cast<uint8_t>(light);
     }
   fx::BlendLight(*want, *grey, want->Bounds(), b);
   return want;
@@ -308,7 +313,8 @@ fx::RasterRef Small(bool is16Bit) {
 
 void ExpectSame(const fx::Raster& a, const fx::Raster& b, const std::string& what) {
   for (int32_t y = 0; y < a.Height(); ++y)
-    for (int32_t x = 0; x < a.Width(); ++x) ASSERT_EQ(At(a, x, y), At(b, x, y)) << what << " at " << x << "," << y;
+    for (int32_t x = 0; x < a.Width(); ++x)
+      ASSERT_EQ(At(a, x, y), At(b, x, y)) << what << " at " << x << "," << y;
 }
 
 }  // namespace
@@ -371,7 +377,7 @@ TEST(Relight, FullLightAtTheCentreNoneBeyondTheFalloff) {
     const fx::RasterRef out = Render(e, *src);
     EXPECT_EQ(At(*out, 20, 20)[0], Full(is16));
     EXPECT_EQ(At(*out, 20 + 3, 20)[0], Full(is16));  // within the radius, 20 % of 20 pixels
-    EXPECT_EQ(At(*out, 20 + 11, 20)[0], 0);         // beyond radius + falloff, 50 % of 20 pixels
+    EXPECT_EQ(At(*out, 20 + 11, 20)[0], 0);          // beyond radius + falloff, 50 % of 20 pixels
     EXPECT_EQ(At(*out, 0, 0)[0], 0);
     EXPECT_GT(At(*out, 20 + 7, 20)[0], 0);
     EXPECT_LT(At(*out, 20 + 7, 20)[0], Full(is16));
@@ -446,14 +452,17 @@ TEST(Star, EightSpokesAroundABrightPixel) {
   for (bool is16 : {false, true}) {
     fx::RasterRef src = Flat(41, 41, {0, 0, 0, Full(is16)}, is16);
     for (int k = 0; k < 3; ++k) {
-      if (is16) src->RowAs<uint16_t>(20)[4 * 20 + k] = 32768;
-      else src->RowAs<uint8_t>(20)[4 * 20 + k] = 255;
+      if (is16)
+        src->RowAs<uint16_t>(20)[4 * 20 + k] = 32768;
+      else
+        src->RowAs<uint8_t>(20)[4 * 20 + k] = 255;
     }
     Instance e(fx::effects::kStar);
     e.Set("view", 2).Set("StarSize", 250);
     const fx::RasterRef stars = Render(e, *src);
     const auto v = [&](int32_t dx, int32_t dy) { return At(*stars, 20 + dx, 20 + dy)[0]; };
-    for (const auto& [dx, dy] : {std::pair{6, 0}, {-6, 0}, {0, 6}, {0, -6}, {4, 4}, {-4, -4}, {4, -4}, {-4, 4}}) {
+    for (const auto& [dx, dy] :
+         {std::pair{6, 0}, {-6, 0}, {0, 6}, {0, -6}, {4, 4}, {-4, -4}, {4, -4}, {-4, 4}}) {
       EXPECT_GT(v(dx, dy), 0) << dx << "," << dy;
     }
     // Off every spoke: more than two pixels from each of the four lines.
@@ -482,8 +491,10 @@ fx::RasterRef Points(bool is16Bit, const std::vector<std::array<int32_t, 3>>& po
   fx::RasterRef r = Flat(41, 41, {0, 0, 0, Full(is16Bit)}, is16Bit);
   for (const auto& [x, y, v] : points)
     for (int k = 0; k < 3; ++k) {
-      if (is16Bit) r->RowAs<uint16_t>(y)[4 * x + k] = static_cast<uint16_t>(v * 128);
-      else r->RowAs<uint8_t>(y)[4 * x + k] = static_cast<uint8_t>(v);
+      if (is16Bit)
+        r->RowAs<uint16_t>(y)[4 * x + k] = static_cast<uint16_t>(v * 128);
+      else
+        r->RowAs<uint8_t>(y)[4 * x + k] = static_cast<uint8_t>(v);
     }
   return r;
 }
@@ -510,7 +521,11 @@ TEST(VariStar, NoiseOrDensityZeroKeepsTheMatte) {
     const fx::RasterRef matte = builder.Build(*src, src->Bounds(), info, m);
     for (const auto& [noise, density] : {std::pair{50.0, 0.0}, std::pair{0.0, 80.0}}) {
       Instance e(fx::effects::kVariStar);
-      e.Set("view", 1).Set("noise", noise).Set("density", density).Set("mattePosition", 70).Set("matteRange", 30);
+      e.Set("view", 1)
+          .Set("noise", noise)
+          .Set("density", density)
+          .Set("mattePosition", 70)
+          .Set("matteRange", 30);
       const fx::RasterRef out = Render(e, *src);
       for (int32_t y = 0; y < 2; ++y)
         for (int32_t x = 0; x < 3; ++x) {
@@ -533,8 +548,9 @@ TEST(VariStar, OnePixelStampsTheKernelWeightedByItsMatte) {
     for (int32_t y = 0; y < 41; ++y)
       for (int32_t x = 0; x < 41; ++x) {
         const int32_t dx = x - 20, dy = y - 20;
-        const int32_t tap =
-            std::abs(dx) <= k.Half() && std::abs(dy) <= k.Half() ? k.Image()->RowAs<uint8_t>(dy + k.Half())[dx + k.Half()] : 0;
+        const int32_t tap = std::abs(dx) <= k.Half() && std::abs(dy) <= k.Half()
+                                ? k.Image()->RowAs<uint8_t>(dy + k.Half())[dx + k.Half()]
+                                : 0;
         ASSERT_EQ(At(*stars, x, y)[0], tap * v / 255) << is16 << " at " << x << "," << y;
       }
   }

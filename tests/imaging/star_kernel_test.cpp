@@ -22,7 +22,8 @@ TEST(StarKernel, SpokesReachTheOuterRadiusAtTheirAngles) {
     int32_t spokes;
     double outer, inner, degrees;
   };
-  for (const Case c : {Case{4, 10, 1, 0}, Case{5, 14.3, 1.5, 30}, Case{12, 20, 2, -17}, Case{2, 9.5, 0.6, 90}}) {
+  for (const Case c :
+       {Case{4, 10, 1, 0}, Case{5, 14.3, 1.5, 30}, Case{12, 20, 2, -17}, Case{2, 9.5, 0.6, 90}}) {
     fx::StarKernel k;
     k.Build({c.spokes, c.outer, c.inner, c.degrees});
     EXPECT_EQ(k.Side() % 2, 1);
