@@ -1,8 +1,9 @@
-// Makes the greyscale diffusion textures shipped beside the module: nets,
-// knits, scratches, dust, woven canvas, paper and smudges, drawn by code so
-// that no picture has to be kept in the repository.
+// Makes the greyscale pictures shipped beside the module, drawn by code so
+// that no picture has to be kept in the repository: the diffusion textures
+// (nets, knits, scratches, dust, woven canvas, paper and smudges) and the
+// gobos Light! throws its light through (white passes the light).
 //
-//   make_textures <texture name> <output.png>
+//   make_textures <texture or pattern name> <output.png>
 //
 // The pictures are 1024 x 1024, 8-bit grey, and the same on every build:
 // all randomness comes from a fixed-seed generator of our own.
@@ -252,6 +253,111 @@ Picture Smudge() {
   return p;
 }
 
+// ------------------------------------------------------------------ gobos
+
+// A smooth step from 0 at edge - soft to 1 at edge + soft.
+double Soft(double v, double edge, double soft) {
+  const double t = std::clamp((v - edge + soft) / (2 * soft), 0.0, 1.0);
+  return t * t * (3 - 2 * t);
+}
+
+// Distance from t to the nearest multiple of period.
+double FromLine(double t, double period) {
+  double d = std::fmod(t, period);
+  if (d < 0) d += period;
+  return std::min(d, period - d);
+}
+
+// Four panes in a frame, divided by a cross of glazing bars.
+Picture WindowPane() {
+  Picture p;
+  constexpr double kFrame = 70, kBar = 18;
+  for (int y = 0; y < kSize; ++y)
+    for (int x = 0; x < kSize; ++x) {
+      const double edge = std::min({x + 0.5, y + 0.5, kSize - x - 0.5, kSize - y - 0.5});
+      const double cross = std::min(std::abs(x + 0.5 - kSize / 2.0), std::abs(y + 0.5 - kSize / 2.0));
+      p.At(x, y) = Soft(edge, kFrame, 2) * Soft(cross, kBar, 2);
+    }
+  return p;
+}
+
+// Horizontal slats: open bands between closed ones.
+Picture VenetianBlind() {
+  Picture p;
+  constexpr double kPeriod = 64;
+  for (int y = 0; y < kSize; ++y) {
+    const double v = Soft(FromLine(y + 0.5, kPeriod), kPeriod * 0.2, 3);
+    for (int x = 0; x < kSize; ++x) p.At(x, y) = v;
+  }
+  return p;
+}
+
+// Dappled light through foliage: bright gaps in a canopy of leaves.
+Picture LeafBreakup() {
+  Picture p;
+  const auto canopy = Octaves(6, 4, 101);
+  for (int y = 0; y < kSize; ++y)
+    for (int x = 0; x < kSize; ++x) p.At(x, y) = Soft(Fractal(canopy, x, y), 0.55, 0.04);
+  return p;
+}
+
+// A square grid of soft round spots of light.
+Picture SoftDots() {
+  Picture p;
+  constexpr double kPeriod = 128;
+  for (int y = 0; y < kSize; ++y)
+    for (int x = 0; x < kSize; ++x) {
+      const double d = std::hypot(FromLine(x + 0.5 - kPeriod / 2, kPeriod), FromLine(y + 0.5 - kPeriod / 2, kPeriod));
+      p.At(x, y) = std::exp(-(d * d) / (2 * 22.0 * 22.0));
+    }
+  return p;
+}
+
+// The bright network of light refracted by a rippling water surface.
+Picture WaterRipple() {
+  Picture p;
+  const auto surface = Octaves(5, 3, 113);
+  for (int y = 0; y < kSize; ++y)
+    for (int x = 0; x < kSize; ++x) {
+      const double h = Fractal(surface, x, y) * 14;
+      const double line = std::abs(std::sin(h * std::numbers::pi));
+      p.At(x, y) = std::pow(1 - line, 6);
+    }
+  return p;
+}
+
+// Vertical bars across open light.
+Picture JailBars() {
+  Picture p;
+  constexpr double kPeriod = 128;
+  for (int x = 0; x < kSize; ++x) {
+    const double v = Soft(FromLine(x + 0.5, kPeriod), 14, 2);
+    for (int y = 0; y < kSize; ++y) p.At(x, y) = v;
+  }
+  return p;
+}
+
+// Large soft patches of light and shade, as of clouds passing the sun.
+Picture CloudBreakup() {
+  Picture p;
+  const auto clouds = Octaves(3, 5, 127);
+  for (int y = 0; y < kSize; ++y)
+    for (int x = 0; x < kSize; ++x) p.At(x, y) = Soft(Fractal(clouds, x, y), 0.5, 0.12);
+  return p;
+}
+
+// Diamonds of light between crossed diagonal laths.
+Picture Lattice() {
+  Picture p;
+  constexpr double kPeriod = 128 * 1.41421356237;
+  for (int y = 0; y < kSize; ++y)
+    for (int x = 0; x < kSize; ++x) {
+      const double u = (x + y + 1) / std::numbers::sqrt2, v = (x - y) / std::numbers::sqrt2;
+      p.At(x, y) = Soft(std::min(FromLine(u, kPeriod / 2), FromLine(v, kPeriod / 2)), 9, 2);
+    }
+  return p;
+}
+
 struct Texture {
   const char* name;
   Picture (*make)();
@@ -260,6 +366,15 @@ struct Texture {
 constexpr Texture kTextures[] = {
     {"net", Net},       {"stocking", Stocking},      {"scratches", Scratches}, {"dust", Dust},
     {"canvas", Canvas}, {"paper grain", PaperGrain}, {"smudge", Smudge},
+    // The "Gam Patterns" gobos.
+    {"201 window pane", WindowPane},
+    {"205 venetian blind", VenetianBlind},
+    {"210 leaf breakup", LeafBreakup},
+    {"215 soft dots", SoftDots},
+    {"220 water ripple", WaterRipple},
+    {"225 jail bars", JailBars},
+    {"230 cloud breakup", CloudBreakup},
+    {"235 lattice", Lattice},
 };
 
 bool WritePng(const Picture& picture, const char* path) {
@@ -293,7 +408,7 @@ bool WritePng(const Picture& picture, const char* path) {
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::fprintf(stderr, "usage: make_textures <texture name> <output.png>\n");
+    std::fprintf(stderr, "usage: make_textures <texture or pattern name> <output.png>\n");
     return 2;
   }
   for (const Texture& t : kTextures) {

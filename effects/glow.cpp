@@ -119,9 +119,25 @@ void SpreadLight(const Raster& d, const Raster& m, Raster& g, const Rect& rect) 
   }
 }
 
-template <class S>
-void SpreadScreen(Raster& d, const Raster& g, const Rect& rect, const GlowSettings& s) {
+// The light's samples at a pixel: colour light has R, G, B and the alpha
+// that tells where it reaches; grey light is one sample for all three.
+template <int kChannels>
+struct LightSamples {
+  static_assert(kChannels == 1 || kChannels == 4);
+  template <class S>
+  static S Reach(const S* q) {
+    return q[kChannels - 1];
+  }
+  template <class S>
+  static S Channel(const S* q, int c) {
+    return kChannels == 1 ? q[0] : q[c];
+  }
+};
+
+template <class S, int kChannels>
+void ScreenLight(Raster& d, const Raster& g, const Rect& rect, const LightBlend& s) {
   using W = Wide<S>;
+  using Q = LightSamples<kChannels>;
   constexpr W L = Depth<S>::L;
   const GlowPasses passes = GlowPasses::Of<S>(s.brightness);
   W k[3];
@@ -131,13 +147,13 @@ void SpreadScreen(Raster& d, const Raster& g, const Rect& rect, const GlowSettin
   W partial[3];
   for (int c = 0; c < 3; ++c) partial[c] = static_cast<W>(passes.partial * unit[c]);
   for (int32_t y = rect.top; y < rect.bottom; ++y) {
-    const S* q = g.RowAs<S>(y) + 4 * rect.left;
+    const S* q = g.RowAs<S>(y) + kChannels * rect.left;
     S* p = d.RowAs<S>(y) + 4 * rect.left;
-    for (int32_t x = rect.left; x < rect.right; ++x, q += 4, p += 4) {
-      if (q[3] == 0) continue;
+    for (int32_t x = rect.left; x < rect.right; ++x, q += kChannels, p += 4) {
+      if (Q::Reach(q) == 0) continue;
       for (int c = 0; c < 3; ++c) {
         W v = p[c];
-        const W light = q[c];
+        const W light = Q::Channel(q, c);
         const W t = k[c] * light / L;
         for (int32_t i = 0; i < passes.full; ++i) v = Depth<S>::Clamp(v + t - t * v / L);
         if (passes.partial > 0) {
@@ -150,20 +166,30 @@ void SpreadScreen(Raster& d, const Raster& g, const Rect& rect, const GlowSettin
   }
 }
 
-template <class S>
-void SpreadAdd(Raster& d, const Raster& g, const Rect& rect, const GlowSettings& s) {
+template <class S, int kChannels>
+void AddLight(Raster& d, const Raster& g, const Rect& rect, const LightBlend& s) {
+  using Q = LightSamples<kChannels>;
   // brightness x colour per channel, in single precision.
   const float b = static_cast<float>(s.brightness);
   const float f[3] = {b * static_cast<float>(s.colour.r), b * static_cast<float>(s.colour.g),
                       b * static_cast<float>(s.colour.b)};
   for (int32_t y = rect.top; y < rect.bottom; ++y) {
-    const S* q = g.RowAs<S>(y) + 4 * rect.left;
+    const S* q = g.RowAs<S>(y) + kChannels * rect.left;
     S* p = d.RowAs<S>(y) + 4 * rect.left;
-    for (int32_t x = rect.left; x < rect.right; ++x, q += 4, p += 4) {
-      if (q[3] == 0) continue;
-      for (int c = 0; c < 3; ++c) p[c] = Depth<S>::Clamp(int64_t{p[c]} + static_cast<int64_t>(f[c] * q[c]));
+    for (int32_t x = rect.left; x < rect.right; ++x, q += kChannels, p += 4) {
+      if (Q::Reach(q) == 0) continue;
+      for (int c = 0; c < 3; ++c)
+        p[c] = Depth<S>::Clamp(int64_t{p[c]} + static_cast<int64_t>(f[c] * Q::Channel(q, c)));
     }
   }
+}
+
+template <class S, int kChannels>
+void BlendLightAs(Raster& d, const Raster& light, const Rect& rect, const LightBlend& s) {
+  if (s.blend == GlowBlend::kAdd)
+    AddLight<S, kChannels>(d, light, rect, s);
+  else
+    ScreenLight<S, kChannels>(d, light, rect, s);
 }
 
 }  // namespace
@@ -194,10 +220,18 @@ void Glow(Raster& destination, const Raster& matte, const Rect& area, const Glow
       ConfigureBlur(blur, info, s);
       blur.Blur(*g, rect);
     }
-    if (s.blend == GlowBlend::kAdd)
-      SpreadAdd<S>(destination, *g, rect, s);
+    BlendLightAs<S, 4>(destination, *g, rect, {s.brightness, s.blend, s.colour});
+  });
+}
+
+void BlendLight(Raster& destination, const Raster& light, const Rect& area, const LightBlend& s) {
+  const Rect rect = area.Intersect(destination.Bounds()).Intersect(light.Bounds());
+  if (rect.Empty()) return;
+  WithDepth(destination.Is16Bit(), [&]<class S>() {
+    if (light.Channels() == 1)
+      BlendLightAs<S, 1>(destination, light, rect, s);
     else
-      SpreadScreen<S>(destination, *g, rect, s);
+      BlendLightAs<S, 4>(destination, light, rect, s);
   });
 }
 

@@ -79,6 +79,23 @@ inline int64_t ScreenPasses(int64_t p, int64_t g, const GlowPasses& passes) {
 void Glow(Raster& destination, const Raster& matte, const Rect& rect, const GlowSettings& s,
           const RenderInfo& info);
 
+// How the "Spread" glow lays its blurred light: brightness (a fraction), the
+// blend, and the colour that tints the light.
+struct LightBlend {
+  double brightness = 0;
+  GlowBlend blend = GlowBlend::kScreen;
+  Rgb colour = kWhite;
+};
+
+// Lays a light raster over rect of the four-channel destination, in place,
+// as the "Spread" glow lays its blurred light. "Screen": n full passes of
+// t = k L' / L (k = trunc(colour x L), L' the light), then the partial pass
+// with u = trunc(r x colour) L' / L; "ADD": p + trunc(brightness x colour x
+// L') in single precision. light has four channels (R, G, B and the alpha
+// that tells where it reaches) or one (grey light for all three); pixels it
+// does not reach are left exactly as they were, and alpha is kept.
+void BlendLight(Raster& destination, const Raster& light, const Rect& rect, const LightBlend& s);
+
 // How far the glow of a pixel reaches, in pixels at info's scale: the
 // blur's whole reach (every box pass). What a band needs around it, on top
 // of whatever the matte needs.

@@ -6,6 +6,7 @@
 #include "effects/focus_blur.h"
 #include "effects/gel_catalogues.h"
 #include "effects/grad_filters.h"
+#include "effects/light_effects.h"
 #include "effects/spot_filters.h"
 #include "framework/registry.h"
 
@@ -26,6 +27,7 @@ void fx::RegisterEffects(EffectRegistry& registry) {
   registry.Register("DualGrad", effects::kDualGrad);
   registry.Register("FastBlur", effects::kFastBlur);
   registry.Register("FauxFilm", effects::kFauxFilm);
+  registry.Register("Flashing", effects::kFlashing);
   registry.Register("Fluorescent", effects::kFluorescent);
   registry.Register("Fog", effects::kFog);
   registry.Register("FStop", effects::kFStop);
@@ -33,10 +35,12 @@ void fx::RegisterEffects(EffectRegistry& registry) {
   registry.Register("GamColor", effects::kGamColor);
   registry.Register("GamNakedCosmetics", effects::kGamNakedCosmetics);
   registry.Register("Glow", effects::kGlow);
+  registry.Register("GoldReflector", effects::kGoldReflector);
   registry.Register("Grain", effects::kGrain);
   registry.Register("Halo", effects::kHalo);
   registry.Register("LGels", effects::kLGels);
   registry.Register("LensDistortion", effects::kLensDistortion);
+  registry.Register("Light", effects::kLight);
   registry.Register("LightBalancing", effects::kLightBalancing);
   registry.Register("LowContrast", effects::kLowContrast);
   registry.Register("MatteGenerator", effects::kMatteGenerator);
@@ -48,20 +52,25 @@ void fx::RegisterEffects(EffectRegistry& registry) {
   registry.Register("PrinterPoints", effects::kPrinterPoints);
   registry.Register("RackFocus", effects::kRackFocus);
   registry.Register("RadialExposure", effects::kRadialExposure);
+  registry.Register("Relight", effects::kRelight);
   registry.Register("RoscoCalcolor", effects::kRoscoCalcolor);
   registry.Register("RoscoCinegel", effects::kRoscoCinegel);
   registry.Register("RoscoCinelux", effects::kRoscoCinelux);
   registry.Register("RoscoVelante", effects::kRoscoVelante);
   registry.Register("SelectiveSaturation", effects::kSelectiveSaturation);
   registry.Register("UltraContrast", effects::kUltraContrast);
+  registry.Register("SilverReflector", effects::kSilverReflector);
   registry.Register("SkinSmoother", effects::kSkinSmoother);
   registry.Register("SplitField", effects::kSplitField);
+  registry.Register("Star", effects::kStar);
+  registry.Register("Streaks", effects::kStreaks);
   registry.Register("StripGrad", effects::kStripGrad);
   registry.Register("Telecine", effects::kTelecine);
   registry.Register("Temperature", effects::kTemperature);
   registry.Register("Tint", effects::kTint);
   registry.Register("SunsetTwilight", effects::kSunsetTwilight);
   registry.Register("SoftEFX", effects::kSoftEffects);
+  registry.Register("VariStar", effects::kVariStar);
   registry.Register("Vignette", effects::kVignette);
   registry.Register("WarmBlackMist", effects::kWarmBlackMist);
   registry.Register("WarmCool", effects::kWarmCool);

@@ -1,10 +1,13 @@
 // ovra-contact-sheet: one photograph through every item of an effect's list
-// of presets (a catalogue's filters, a film stock, a light source), rendered
-// by the real module through the stand-in host and laid out as one labelled
-// grid, so that a whole catalogue can be looked at at once.
+// of presets (a catalogue's filters, a film stock, a light source), or
+// through every picture of an image-file parameter's data folder (Light!'s
+// patterns), rendered by the real module through the stand-in host and laid
+// out as one labelled grid, so that a whole catalogue can be looked at at
+// once.
 //
 //   ovra-contact-sheet <filter> <input image> <output.png> [options]
-//     --list KEY        the list parameter to sweep (default "presets")
+//     --list KEY        the list or image-file parameter to sweep (default
+//                       "presets")
 //     --set KEY=VALUE   settings for every cell (as ovra-host apply; repeatable)
 //     --depth 8|16      the depth the module renders at (default 8)
 //     --width N         thumbnail width in pixels (default 160)
@@ -17,6 +20,7 @@
 
 #include <algorithm>
 #include <array>
+#include <filesystem>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -309,9 +313,27 @@ int main(int argc, char** argv) {
   if (effect == nullptr) return Fail("the module has no effect for " + filter);
   for (uint32_t i = 0; i < effect->parameterCount; ++i) fx::ResetToDefault(effect->parameters[i]);
   const int listIndex = fx::IndexOfKey(*effect, listKey);
-  if (listIndex < 0 || effect->parameters[listIndex].kind != fx::Kind::List)
-    return Fail(filter + " has no list " + listKey);
+  if (listIndex < 0 || (effect->parameters[listIndex].kind != fx::Kind::List &&
+                        effect->parameters[listIndex].kind != fx::Kind::ImageFile))
+    return Fail(filter + " has no list or image file " + listKey);
   const fx::Parameter& list = effect->parameters[listIndex];
+  // The values to sweep and their labels: a list's items after the first,
+  // or the pictures of an image file's folder beside the module, by name.
+  std::vector<std::pair<std::string, std::string>> items;
+  if (list.kind == fx::Kind::List) {
+    for (int32_t item = 1; item < list.ItemCount(); ++item) items.emplace_back(std::to_string(item), list.Item(item));
+  } else {
+    const char* sub = list.declaration != nullptr ? list.declaration->subFolder : nullptr;
+    const std::filesystem::path folder = std::filesystem::path(modulePath).parent_path() / (sub ? sub : "");
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
+      if (entry.is_regular_file(ec)) {
+        const std::string name = entry.path().filename().string();
+        items.emplace_back(name, entry.path().stem().string());
+      }
+    if (ec || items.empty()) return Fail("no pictures in " + folder.string());
+    std::sort(items.begin(), items.end());
+  }
 
   std::vector<uint8_t> base = fx::BuildSettings(*effect);
   std::string error;
@@ -338,17 +360,16 @@ int main(int argc, char** argv) {
     Document picture;
   };
   std::vector<Cell> cells = {{"(original)", thumb}};
-  for (int32_t item = 1; item < list.ItemCount(); ++item) {
+  for (const auto& [value, label] : items) {
     std::vector<uint8_t> block = base;
-    if (!set(block, listKey, std::to_string(item))) return Fail(error);
+    if (!set(block, listKey, value)) return Fail(error);
     standin::Host host;
     host.SetDocument(thumb);
     standin::RunOptions run;
     run.scriptedSettings = block;
     const standin::RunResult r = standin::RunFilter(host, *module, filter, run);
-    if (r.result != 0)
-      return Fail(std::string(list.Item(item)) + ": " + standin::DescribeResult(r.result, r.message));
-    cells.push_back({list.Item(item), host.Doc()});
+    if (r.result != 0) return Fail(label + ": " + standin::DescribeResult(r.result, r.message));
+    cells.push_back({label, host.Doc()});
   }
 
   // The grid: a title line, then cells of the thumbnail and up to three

@@ -47,6 +47,14 @@ Settings ChangingSettings(const std::string& registryName) {
   if (registryName == "WarmCool") return {{"temperature", "30"}};
   if (registryName == "SplitField") return {{"rotate", "25"}, {"position", "0.1,-0.2"}};
   if (registryName == "RadialExposure") return {{"edges", "-1.5"}, {"center", "0.7"}, {"sFalloff", "40"}};
+  if (registryName == "Flashing") return {{"sBrightness", "60"}, {"hBrightness", "40"}, {"hPresets", "5"}};
+  if (registryName == "Star") return {{"StarSize", "60"}, {"matteBlur", "15"}, {"mattePosition", "60"}, {"matteRange", "40"}};
+  if (registryName == "VariStar")
+    return {{"starBlur", "5"}, {"matteBlur", "10"}, {"mattePosition", "60"}, {"matteRange", "40"}, {"radius1", "15"}};
+  if (registryName == "Light")
+    return {{"sBrightness", "60"}, {"lDisplacement", "40"}, {"sBlurX", "20"}, {"compositeFunc", "3"}, {"sOpacity", "70"}};
+  if (registryName == "Relight") return {{"lDisplacement", "-60"}, {"compositeFunc", "4"}, {"matteBlur", "10"}};
+  if (registryName == "Streaks") return {{"glowHBlur", "30"}, {"glowVBlur", "60"}, {"matteBlur", "20"}, {"matteRange", "30"}};
   return {};
 }
 
@@ -71,7 +79,8 @@ std::vector<EffectCase> RegisteredEffects() {
     const int view = fx::IndexOfKey(*instance, "view");
     if (view >= 0) {
       const fx::Parameter& p = instance->parameters[view];
-      if (std::string(p.Item(p.ItemCount() - 1)) == "Original") c.originalView = p.ItemCount() - 1;
+      for (int32_t item = 0; item < p.ItemCount(); ++item)
+        if (std::string(p.Item(item)) == "Original") c.originalView = item;
     }
     c.settings = ChangingSettings(c.registryName);
     cases.push_back(c);

@@ -1,0 +1,151 @@
+#include "imaging/shear_rotate.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "imaging/pixel.h"
+
+namespace fx {
+namespace {
+
+// One shear: along rows (each row y moves by k (y - c)) or along columns
+// (each column x moves by k (x - c)).
+struct Shear {
+  bool rows;
+  double k;
+  double c;
+
+  double Shift(int32_t across) const { return k * (across - c); }
+};
+
+int32_t Floor(double v) {
+  return static_cast<int32_t>(std::floor(v));
+}
+int32_t Ceil(double v) {
+  return static_cast<int32_t>(std::ceil(v));
+}
+
+// The lines a shear moves, and the positions along them, of a rectangle.
+int32_t AcrossFirst(const Shear& s, const Rect& r) {
+  return s.rows ? r.top : r.left;
+}
+int32_t AcrossEnd(const Shear& s, const Rect& r) {
+  return s.rows ? r.bottom : r.right;
+}
+int32_t AlongFirst(const Shear& s, const Rect& r) {
+  return s.rows ? r.left : r.top;
+}
+int32_t AlongEnd(const Shear& s, const Rect& r) {
+  return s.rows ? r.right : r.bottom;
+}
+Rect Make(const Shear& s, int32_t acrossFirst, int32_t acrossEnd, int32_t alongFirst, int32_t alongEnd) {
+  if (alongEnd < alongFirst) alongEnd = alongFirst;
+  return s.rows ? Rect{acrossFirst, alongFirst, acrossEnd, alongEnd}
+                : Rect{alongFirst, acrossFirst, alongEnd, acrossEnd};
+}
+
+// The positions a line's content [first, end) reaches after a shift: the
+// output at x reads floor(x - shift) and the next sample.
+void Reach(double shift, int32_t first, int32_t end, int32_t& lo, int32_t& hi) {
+  lo = std::min(lo, Ceil(first - 1 + shift));
+  hi = std::max(hi, Ceil(end + shift));
+}
+
+// Every position the sheared content of `extent` reaches.
+Rect ContentReach(const Shear& s, const Rect& extent) {
+  const int32_t a0 = AcrossFirst(s, extent), a1 = AcrossEnd(s, extent);
+  if (a1 <= a0) return Make(s, a0, a0, 0, 0);
+  int32_t lo = INT32_MAX, hi = INT32_MIN;
+  // The shift is linear across the lines: its extremes are at the ends.
+  for (int32_t a : {a0, a1 - 1}) Reach(s.Shift(a), AlongFirst(s, extent), AlongEnd(s, extent), lo, hi);
+  return Make(s, a0, a1, lo, hi);
+}
+
+// The input a window of the shear's output reads.
+Rect Needed(const Shear& s, const Rect& window) {
+  const int32_t a0 = AcrossFirst(s, window), a1 = AcrossEnd(s, window);
+  if (a1 <= a0) return Make(s, a0, a0, 0, 0);
+  int32_t lo = INT32_MAX, hi = INT32_MIN;
+  for (int32_t a : {a0, a1 - 1}) {
+    const double shift = s.Shift(a);
+    lo = std::min(lo, Floor(AlongFirst(s, window) - shift));
+    hi = std::max(hi, Floor(AlongEnd(s, window) - 1 - shift) + 2);
+  }
+  return Make(s, a0, a1, lo, hi);
+}
+
+template <class S>
+PlacedRaster Apply(const Shear& s, const PlacedRaster& in, const Rect& window) {
+  PlacedRaster out;
+  out.extent = window;
+  out.raster = MakeRaster(std::max(1, window.Width()), std::max(1, window.Height()), 1, sizeof(S));
+  out.raster->Fill(0);
+  const Rect& e = in.extent;
+  const Raster& src = *in.raster;
+  const int32_t along0 = AlongFirst(s, e), along1 = AlongEnd(s, e);
+  // Sample `along` of line `across` of the input, 0 outside it.
+  const auto at = [&](int32_t across, int32_t along) -> int32_t {
+    if (along < along0 || along >= along1) return 0;
+    return s.rows ? src.RowAs<S>(across - e.top)[along - e.left]
+                  : src.RowAs<S>(along - e.top)[across - e.left];
+  };
+  Raster& dst = *out.raster;
+  for (int32_t across = AcrossFirst(s, window); across < AcrossEnd(s, window); ++across) {
+    if (across < AcrossFirst(s, e) || across >= AcrossEnd(s, e)) continue;
+    const double shift = s.Shift(across);
+    // Only where the line's content reaches; the rest stays 0.
+    const int32_t first = std::max(AlongFirst(s, window), Ceil(along0 - 1 + shift));
+    const int32_t end = std::min(AlongEnd(s, window), Ceil(along1 + shift));
+    for (int32_t along = first; along < end; ++along) {
+      const double u = along - shift;
+      const double f = std::floor(u);
+      const int32_t i = static_cast<int32_t>(f);
+      if (i + 1 < along0 || i >= along1) continue;
+      const int32_t w = static_cast<int32_t>((u - f) * 256);
+      const int32_t v = (at(across, i) * (256 - w) + at(across, i + 1) * w) / 256;
+      if (s.rows)
+        dst.RowAs<S>(across - window.top)[along - window.left] = static_cast<S>(v);
+      else
+        dst.RowAs<S>(along - window.top)[across - window.left] = static_cast<S>(v);
+    }
+  }
+  return out;
+}
+
+PlacedRaster Apply(const Shear& s, const PlacedRaster& in, const Rect& window) {
+  return WithDepth(in.raster->Is16Bit(), [&]<class S>() { return Apply<S>(s, in, window); });
+}
+
+// The three shears of a rotation, in the order they apply.
+void Shears(const Rotation& r, Shear (&out)[3]) {
+  const double a = std::clamp(r.degrees, -45.0, 45.0) * (std::numbers::pi / 180);
+  const double t = -std::tan(a / 2);
+  out[0] = {true, t, r.centreY};
+  out[1] = {false, std::sin(a), r.centreX};
+  out[2] = {true, t, r.centreY};
+}
+
+}  // namespace
+
+PlacedRaster ShearRotate(const PlacedRaster& in, const Rotation& rotation) {
+  Shear s[3];
+  Shears(rotation, s);
+  PlacedRaster a = Apply(s[0], in, ContentReach(s[0], in.extent));
+  PlacedRaster b = Apply(s[1], a, ContentReach(s[1], a.extent));
+  return Apply(s[2], b, ContentReach(s[2], b.extent));
+}
+
+PlacedRaster ShearRotate(const PlacedRaster& in, const Rotation& rotation, const Rect& window) {
+  Shear s[3];
+  Shears(rotation, s);
+  // Back from the window: what each stage must hold for the next, no more
+  // than its input's content reaches.
+  const Rect second = Needed(s[2], window).Intersect(ContentReach(s[1], ContentReach(s[0], in.extent)));
+  const Rect first = Needed(s[1], second).Intersect(ContentReach(s[0], in.extent));
+  PlacedRaster a = Apply(s[0], in, first);
+  PlacedRaster b = Apply(s[1], a, second);
+  return Apply(s[2], b, window);
+}
+
+}  // namespace fx
