@@ -5,6 +5,7 @@
 #include "effects/film_looks.h"
 #include "effects/focus_blur.h"
 #include "effects/gel_catalogues.h"
+#include "effects/selective_colour.h"
 #include "framework/registry.h"
 
 void fx::RegisterEffects(EffectRegistry& registry) {
@@ -16,8 +17,10 @@ void fx::RegisterEffects(EffectRegistry& registry) {
   registry.Register("ColorCorrect", effects::kColorCorrect);
   registry.Register("ColorTemp", effects::kColorTemperature);
   registry.Register("CrossProcessing", effects::kCrossProcessing);
+  registry.Register("DayForNight", effects::kDayForNight);
   registry.Register("Defog", effects::kDefog);
   registry.Register("Diffusion", effects::kDiffusion);
+  registry.Register("Enhancing", effects::kEnhancing);
   registry.Register("FastBlur", effects::kFastBlur);
   registry.Register("FauxFilm", effects::kFauxFilm);
   registry.Register("Fluorescent", effects::kFluorescent);
@@ -29,19 +32,24 @@ void fx::RegisterEffects(EffectRegistry& registry) {
   registry.Register("Glow", effects::kGlow);
   registry.Register("Grain", effects::kGrain);
   registry.Register("Halo", effects::kHalo);
+  registry.Register("InfraRed", effects::kInfrared);
   registry.Register("LGels", effects::kLGels);
   registry.Register("LightBalancing", effects::kLightBalancing);
   registry.Register("LowContrast", effects::kLowContrast);
   registry.Register("MatteGenerator", effects::kMatteGenerator);
   registry.Register("Mist", effects::kMist);
   registry.Register("MonoTint", effects::kMonoTint);
+  registry.Register("NightVision", effects::kNightVision);
+  registry.Register("Overexpose", effects::kOverexpose);
   registry.Register("Ozone", effects::kOzone);
   registry.Register("PhotoFilters", effects::kPhotoFilters);
+  registry.Register("Polarizer", effects::kPolarizer);
   registry.Register("PrinterPoints", effects::kPrinterPoints);
   registry.Register("RoscoCalcolor", effects::kRoscoCalcolor);
   registry.Register("RoscoCinegel", effects::kRoscoCinegel);
   registry.Register("RoscoCinelux", effects::kRoscoCinelux);
   registry.Register("RoscoVelante", effects::kRoscoVelante);
+  registry.Register("SelectiveColor", effects::kSelectiveColor);
   registry.Register("SelectiveSaturation", effects::kSelectiveSaturation);
   registry.Register("UltraContrast", effects::kUltraContrast);
   registry.Register("Telecine", effects::kTelecine);
