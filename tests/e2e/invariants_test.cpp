@@ -43,13 +43,18 @@ Settings ChangingSettings(const std::string& registryName) {
     return {{"temperature", "30"}, {"Mtemperature", "-20"}, {"ScyanMagenta", "20"}};
   if (registryName == "Tint") return {{"gradEnable", "1"}, {"grad_nd", "30"}};
   if (registryName == "WarmCool") return {{"temperature", "30"}};
+  if (registryName == "Enhancing") return {{"matteBlur", "40"}, {"matteRange", "40"}};
+  if (registryName == "SelectiveColor")
+    return {{"hue", "30"}, {"saturation", "40"}, {"extractOn", "1"}, {"matteBlurX", "30"}};
+  if (registryName == "Polarizer") return {{"matteBlur", "30"}, {"gradEnable", "1"}, {"grad_nd", "30"}};
+  if (registryName == "Overexpose") return {{"amount", "40"}, {"intensity", "200"}};
   return {};
 }
 
 // Effects whose output follows the tiling by design (grain is seeded per
 // tile): the same tiling must give the same image, different tilings may not.
 bool SameTilingOnly(const std::string& registryName) {
-  static const std::set<std::string> kByDesign = {"FauxFilm", "Grain"};
+  static const std::set<std::string> kByDesign = {"FauxFilm", "Grain", "NightVision"};
   return kByDesign.count(registryName) != 0;
 }
 
