@@ -7,6 +7,7 @@
 #include "effects/gel_catalogues.h"
 #include "effects/grad_filters.h"
 #include "effects/light_effects.h"
+#include "effects/selective_colour.h"
 #include "effects/spot_filters.h"
 #include "framework/registry.h"
 
@@ -22,9 +23,11 @@ void fx::RegisterEffects(EffectRegistry& registry) {
   registry.Register("ColorSpot", effects::kColorSpot);
   registry.Register("ColorTemp", effects::kColorTemperature);
   registry.Register("CrossProcessing", effects::kCrossProcessing);
+  registry.Register("DayForNight", effects::kDayForNight);
   registry.Register("Defog", effects::kDefog);
   registry.Register("Diffusion", effects::kDiffusion);
   registry.Register("DualGrad", effects::kDualGrad);
+  registry.Register("Enhancing", effects::kEnhancing);
   registry.Register("FastBlur", effects::kFastBlur);
   registry.Register("FauxFilm", effects::kFauxFilm);
   registry.Register("Flashing", effects::kFlashing);
@@ -38,6 +41,7 @@ void fx::RegisterEffects(EffectRegistry& registry) {
   registry.Register("GoldReflector", effects::kGoldReflector);
   registry.Register("Grain", effects::kGrain);
   registry.Register("Halo", effects::kHalo);
+  registry.Register("InfraRed", effects::kInfrared);
   registry.Register("LGels", effects::kLGels);
   registry.Register("LensDistortion", effects::kLensDistortion);
   registry.Register("Light", effects::kLight);
@@ -47,8 +51,11 @@ void fx::RegisterEffects(EffectRegistry& registry) {
   registry.Register("Mist", effects::kMist);
   registry.Register("MonoTint", effects::kMonoTint);
   registry.Register("NDGrad", effects::kNdGrad);
+  registry.Register("NightVision", effects::kNightVision);
+  registry.Register("Overexpose", effects::kOverexpose);
   registry.Register("Ozone", effects::kOzone);
   registry.Register("PhotoFilters", effects::kPhotoFilters);
+  registry.Register("Polarizer", effects::kPolarizer);
   registry.Register("PrinterPoints", effects::kPrinterPoints);
   registry.Register("RackFocus", effects::kRackFocus);
   registry.Register("RadialExposure", effects::kRadialExposure);
@@ -57,6 +64,7 @@ void fx::RegisterEffects(EffectRegistry& registry) {
   registry.Register("RoscoCinegel", effects::kRoscoCinegel);
   registry.Register("RoscoCinelux", effects::kRoscoCinelux);
   registry.Register("RoscoVelante", effects::kRoscoVelante);
+  registry.Register("SelectiveColor", effects::kSelectiveColor);
   registry.Register("SelectiveSaturation", effects::kSelectiveSaturation);
   registry.Register("UltraContrast", effects::kUltraContrast);
   registry.Register("SilverReflector", effects::kSilverReflector);

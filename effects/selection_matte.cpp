@@ -221,6 +221,13 @@ void InvertMatte(Raster& matte, const Rect& rect) {
   });
 }
 
+void BlurMatte(Raster& matte, const Rect& rect, const RenderInfo& info, const MatteSettings& s) {
+  if (!(s.blurX > 0 || s.blurY > 0)) return;
+  SeparableBlur blur;
+  ConfigureBlur(blur, info, s);
+  blur.Blur(matte, rect);
+}
+
 void ShowMatte(const Raster& matte, Raster& destination, const Rect& rect) {
   WithDepth(destination.Is16Bit(), [&]<class S>() {
     for (int32_t y = rect.top; y < rect.bottom; ++y) {
@@ -245,11 +252,7 @@ RasterRef SelectionMatte::Build(const Raster& source, const Rect& area, const Re
   selector_.Select(source, *matte, rect, s.extractOn, s.centre, s.width);
   ClipMatte(*matte, rect, s.clipBlack, s.clipWhite);
   ShrinkGrowMatte(*matte, rect, s.shrinkGrow, info.scaleX, info.scaleY);
-  if (s.blurX > 0 || s.blurY > 0) {
-    SeparableBlur blur;
-    ConfigureBlur(blur, info, s);
-    blur.Blur(*matte, rect);
-  }
+  BlurMatte(*matte, rect, info, s);
   if (s.invert) InvertMatte(*matte, rect);
   return matte;
 }

@@ -145,6 +145,10 @@ void ClipMatte(Raster& matte, const Rect& rect, double black, double white);
 // inverted back, so the outermost samples of the minimum enter as
 // L - trunc(f * (L - s)).
 void ShrinkGrowMatte(Raster& matte, const Rect& rect, double v, double scaleX, double scaleY);
+// The matte's box blur as Build runs it: s.blurX and s.blurY (thousandths
+// of the image height) at info's scale with info's pass count. Nothing
+// happens when both are 0.
+void BlurMatte(Raster& matte, const Rect& rect, const RenderInfo& info, const MatteSettings& s);
 // m' = L - m.
 void InvertMatte(Raster& matte, const Rect& rect);
 // Shows a matte as grey: (m, m, m, full scale) for every pixel of rect of the

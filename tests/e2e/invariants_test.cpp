@@ -55,13 +55,18 @@ Settings ChangingSettings(const std::string& registryName) {
     return {{"sBrightness", "60"}, {"lDisplacement", "40"}, {"sBlurX", "20"}, {"compositeFunc", "3"}, {"sOpacity", "70"}};
   if (registryName == "Relight") return {{"lDisplacement", "-60"}, {"compositeFunc", "4"}, {"matteBlur", "10"}};
   if (registryName == "Streaks") return {{"glowHBlur", "30"}, {"glowVBlur", "60"}, {"matteBlur", "20"}, {"matteRange", "30"}};
+  if (registryName == "Enhancing") return {{"matteBlur", "40"}, {"matteRange", "40"}};
+  if (registryName == "SelectiveColor")
+    return {{"hue", "30"}, {"saturation", "40"}, {"extractOn", "1"}, {"matteBlurX", "30"}};
+  if (registryName == "Polarizer") return {{"matteBlur", "30"}, {"gradEnable", "1"}, {"grad_nd", "30"}};
+  if (registryName == "Overexpose") return {{"amount", "40"}, {"intensity", "200"}};
   return {};
 }
 
 // Effects whose output follows the tiling by design (grain is seeded per
 // tile): the same tiling must give the same image, different tilings may not.
 bool SameTilingOnly(const std::string& registryName) {
-  static const std::set<std::string> kByDesign = {"FauxFilm", "Grain"};
+  static const std::set<std::string> kByDesign = {"FauxFilm", "Grain", "NightVision"};
   return kByDesign.count(registryName) != 0;
 }
 
