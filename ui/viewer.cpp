@@ -1,6 +1,8 @@
 #include "ui/viewer.h"
 
+#include <QApplication>
 #include <QImage>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -31,16 +33,39 @@ Viewer::Viewer(QWidget* parent, ps::EntryCall& call, ps::PreviewRenderer& previe
   setAttribute(Qt::WA_OpaquePaintEvent);
   setAttribute(Qt::WA_NoSystemBackground);
   setMouseTracking(true);
+  setToolTip(QStringLiteral("Hold the backslash key (\\) to see the original image."));
+  qApp->installEventFilter(this);
   imageWidth_ = std::max(1, preview.ImageWidth());
   imageHeight_ = std::max(1, preview.ImageHeight());
 }
 
 Viewer::~Viewer() {
+  preview_.ReleaseBuffer(original_);
   preview_.ReleaseBuffer(buffer_);
 }
 
-void Viewer::addPointControl(PointControl* control) {
-  points_.push_back(control);
+void Viewer::addPointControl(PointControl* control, int page) {
+  handles_.push_back({control, page});
+}
+
+void Viewer::showPage(int page) {
+  shownPage_ = page;
+  if (hot_ >= 0 && !isHandleShown(hot_)) {
+    hot_ = -1;
+    if (draggingHandle_) {
+      // The point stays where the drag left it; it renders at full quality.
+      draggingHandle_ = false;
+      dragging_ = false;
+      dirty_ = true;
+    }
+  }
+  update();
+}
+
+bool Viewer::isHandleShown(int index) const {
+  if (index < 0 || static_cast<std::size_t>(index) >= handles_.size()) return false;
+  const Handle& h = handles_[static_cast<std::size_t>(index)];
+  return h.control->parameter().Enabled() && (h.page == kEveryPage || h.page == shownPage_);
 }
 
 void Viewer::invalidate() {
@@ -104,6 +129,7 @@ void Viewer::placeView(QPoint d, QPoint p, float z, bool forced) {
   } else if (!forced) {
     return;
   }
+  originalDirty_ = true;
   invalidate();
 }
 
@@ -151,6 +177,11 @@ void Viewer::reallocate(int w, int h) {
     buffer_ = preview_.AllocateBuffer(w, h);
     dirty_ = true;
   }
+  // The original is made again at the next comparison.
+  if (original_ != nullptr && (original_->Width() != w || original_->Height() != h)) {
+    preview_.ReleaseBuffer(original_);
+    original_ = nullptr;
+  }
 }
 
 void Viewer::renderPreview() {
@@ -161,10 +192,30 @@ void Viewer::renderPreview() {
   preview_.Render(view, zoom_, buffer_->data, buffer_->rowBytes, dragging_);
 }
 
+void Viewer::renderOriginal() {
+  if (original_ == nullptr) {
+    original_ = preview_.AllocateBuffer(width(), height());
+    originalDirty_ = true;
+  }
+  if (original_ == nullptr || !originalDirty_) return;
+  const fx::Rect view{-imageRect_.top, -imageRect_.left, -imageRect_.top + original_->Height(),
+                      -imageRect_.left + original_->Width()};
+  preview_.RenderOriginal(view, zoom_, original_->data, original_->rowBytes);
+  originalDirty_ = false;
+}
+
+void Viewer::setComparing(bool on) {
+  if (on == comparing_) return;
+  comparing_ = on;
+  update();
+}
+
 void Viewer::paintEvent(QPaintEvent*) {
   if (buffer_ == nullptr || buffer_->Width() != width() || buffer_->Height() != height())
     reallocate(width(), height());
-  if (dirty_) {
+  if (comparing_) {
+    renderOriginal();
+  } else if (dirty_) {
     const bool wait = !dragging_;
     const bool ownCursor = testAttribute(Qt::WA_SetCursor);
     const QCursor previous = cursor();
@@ -191,12 +242,13 @@ void Viewer::paintEvent(QPaintEvent*) {
   painter.fillRect(right, top, w - right, bottom - top, background);
 
   const fx::Rect visible = imageRect_.Intersect({0, 0, h, w});
-  if (!visible.Empty() && buffer_ != nullptr) drawImage(painter, visible);
+  const ps::TileBuffer* shown = comparing_ ? original_ : buffer_;
+  if (!visible.Empty() && shown != nullptr) drawImage(painter, *shown, visible);
 
   painter.setBrush(Qt::NoBrush);
-  for (std::size_t i = 0; i < points_.size(); ++i) {
-    const fx::Parameter& p = points_[i]->parameter();
-    if (!p.Enabled()) continue;
+  for (std::size_t i = 0; i < handles_.size(); ++i) {
+    if (!isHandleShown(static_cast<int>(i))) continue;
+    const fx::Parameter& p = handles_[i].control->parameter();
     const QPoint c = pointToWidget(p.point.x, p.point.y);
     // A rectangle outline n pixels across is drawn with size n - 1.
     painter.setPen(Qt::black);
@@ -208,15 +260,15 @@ void Viewer::paintEvent(QPaintEvent*) {
   }
 }
 
-void Viewer::drawImage(QPainter& painter, const fx::Rect& visible) {
+void Viewer::drawImage(QPainter& painter, const ps::TileBuffer& shown, const fx::Rect& visible) {
   const FilterRecord* record = call_.filterRecord;
   const int32_t w = visible.Width(), h = visible.Height();
-  const uint8_t* base = buffer_->data + static_cast<std::ptrdiff_t>(visible.top) * buffer_->rowBytes +
+  const uint8_t* base = shown.data + static_cast<std::ptrdiff_t>(visible.top) * shown.rowBytes +
                         static_cast<std::ptrdiff_t>(visible.left) * 4;
   if (record->hostSig == hostSignature8BIM) {
     QImage image(w, h, QImage::Format_RGB32);
     for (int32_t y = 0; y < h; ++y) {
-      const uint8_t* in = base + static_cast<std::ptrdiff_t>(y) * buffer_->rowBytes;
+      const uint8_t* in = base + static_cast<std::ptrdiff_t>(y) * shown.rowBytes;
       uint8_t* out = image.scanLine(y);
       for (int32_t x = 0; x < w; ++x, in += 4, out += 4) {
         out[0] = in[2];
@@ -232,8 +284,8 @@ void Viewer::drawImage(QPainter& painter, const fx::Rect& visible) {
   PSPixelMap map{};
   map.version = 1;
   map.bounds = {0, 0, h, w};
-  map.imageMode = buffer_->imageMode;
-  map.rowBytes = buffer_->rowBytes;
+  map.imageMode = shown.imageMode;
+  map.rowBytes = shown.rowBytes;
   map.colBytes = 4;
   map.planeBytes = 1;
   map.baseAddr = const_cast<uint8_t*>(base);
@@ -242,12 +294,42 @@ void Viewer::drawImage(QPainter& painter, const fx::Rect& visible) {
   record->displayPixels(&map, &source, visible.top, visible.left, &painter);
 }
 
+// ---------------------------------------------------------------- comparing
+
+void Viewer::enterEvent(QEnterEvent*) {
+  hovered_ = true;
+}
+
+void Viewer::leaveEvent(QEvent*) {
+  hovered_ = false;
+  setComparing(false);
+}
+
+void Viewer::hideEvent(QHideEvent*) {
+  hovered_ = false;
+  setComparing(false);
+}
+
+bool Viewer::eventFilter(QObject* watched, QEvent* event) {
+  const QEvent::Type type = event->type();
+  if (type != QEvent::KeyPress && type != QEvent::KeyRelease) return QWidget::eventFilter(watched, event);
+  const auto* key = static_cast<const QKeyEvent*>(event);
+  const auto* target = qobject_cast<const QWidget*>(watched);
+  if (key->key() != Qt::Key_Backslash || target == nullptr || target->window() != window())
+    return QWidget::eventFilter(watched, event);
+  const bool press = type == QEvent::KeyPress;
+  if (press ? !hovered_ : !comparing_) return QWidget::eventFilter(watched, event);
+  // A held key repeats as releases and presses of its own: they change nothing.
+  if (!key->isAutoRepeat()) setComparing(press);
+  return true;
+}
+
 // ---------------------------------------------------------------- mouse
 
 int Viewer::handleAt(QPoint p) const {
-  for (std::size_t i = 0; i < points_.size(); ++i) {
-    const fx::Parameter& param = points_[i]->parameter();
-    if (!param.Enabled()) continue;
+  for (std::size_t i = 0; i < handles_.size(); ++i) {
+    if (!isHandleShown(static_cast<int>(i))) continue;
+    const fx::Parameter& param = handles_[i].control->parameter();
     const QPoint c = pointToWidget(param.point.x, param.point.y);
     if (QRect(c.x() - 5, c.y() - 5, 11, 11).contains(p)) return static_cast<int>(i);
   }
@@ -276,7 +358,7 @@ void Viewer::mousePressEvent(QMouseEvent* event) {
 void Viewer::mouseMoveEvent(QMouseEvent* event) {
   const QPoint at = event->position().toPoint();
   if (draggingHandle_ && hot_ >= 0) {
-    PointControl* control = points_[static_cast<std::size_t>(hot_)];
+    PointControl* control = handles_[static_cast<std::size_t>(hot_)].control;
     const QPoint d = toDocument(at);
     // Outside the image the value goes beyond +-0.5.
     fx::SetPoint(control->parameter(), {static_cast<double>(d.x()) / imageWidth_ - 0.5,

@@ -25,8 +25,15 @@ class Viewer : public QWidget {
   Viewer(QWidget* parent, ps::EntryCall& call, ps::PreviewRenderer& preview);
   ~Viewer() override;
 
-  // Adds a draggable handle for the point control's parameter.
-  void addPointControl(PointControl* control);
+  // Handles of controls outside the dialog's pages show with every page.
+  static constexpr int kEveryPage = -1;
+  // Adds a draggable handle for the point control's parameter, shown while
+  // its page is (or always).
+  void addPointControl(PointControl* control, int page = kEveryPage);
+  // The page of the dialog now shown: only its handles, those of every page
+  // and those of enabled parameters are drawn and can be grabbed.
+  void showPage(int page);
+  bool isHandleShown(int index) const;
   // Marks the preview for re-rendering and schedules a repaint.
   void invalidate();
 
@@ -34,6 +41,8 @@ class Viewer : public QWidget {
   // Where the zoomed image lies, in widget coordinates.
   const fx::Rect& imageRect() const { return imageRect_; }
   bool isDirty() const { return dirty_; }
+  // Whether the unprocessed source is shown (the backslash key is held).
+  bool isShowingOriginal() const { return comparing_; }
   int hotHandle() const { return hot_; }
   bool hasBuffer() const { return buffer_ != nullptr; }
 
@@ -59,6 +68,13 @@ class Viewer : public QWidget {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void enterEvent(QEnterEvent* event) override;
+  void leaveEvent(QEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+  // Watches the keyboard of the whole window: the backslash key shows the
+  // original while the mouse is over the preview, whichever widget has the
+  // keyboard focus.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   struct ZoomGeometry {
@@ -71,20 +87,33 @@ class Viewer : public QWidget {
   void placeView(QPoint d, QPoint p, float z, bool forced);
   void reallocate(int w, int h);
   void renderPreview();
-  void drawImage(QPainter& painter, const fx::Rect& visible);
-  // The first enabled handle whose square holds the widget point, or -1.
+  // The unprocessed source in the same view, in its own buffer, so that the
+  // rendered result is still there when the comparison ends.
+  void renderOriginal();
+  void setComparing(bool on);
+  void drawImage(QPainter& painter, const ps::TileBuffer& shown, const fx::Rect& visible);
+  // The first shown handle whose square holds the widget point, or -1.
   int handleAt(QPoint p) const;
   QPoint center() const { return {width() / 2, height() / 2}; }
 
   ps::EntryCall& call_;
   ps::PreviewRenderer& preview_;
   ps::TileBuffer* buffer_ = nullptr;
-  std::vector<PointControl*> points_;
+  ps::TileBuffer* original_ = nullptr;
+  struct Handle {
+    PointControl* control;
+    int page;
+  };
+  std::vector<Handle> handles_;
+  int shownPage_ = 0;
   int hot_ = -1;
   bool draggingHandle_ = false;
   bool panning_ = false;
   bool dragging_ = false;
   bool dirty_ = true;
+  bool originalDirty_ = true;
+  bool comparing_ = false;
+  bool hovered_ = false;
   float zoom_ = 0;
   int32_t imageWidth_ = 1, imageHeight_ = 1;
   fx::Rect imageRect_;

@@ -1,12 +1,14 @@
 // The preview viewer: zoom and placement, painting through both of the
 // host's drawing paths, point handles and panning.
 #include <QImage>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
 
+#include "framework/settings_block.h"
 #include "ui/ps_control.h"
 #include "ui/viewer.h"
 #include "ui_fixture.h"
@@ -14,6 +16,7 @@
 namespace {
 
 using uitest::Session;
+using uitest::Settle;
 
 // A viewer of the preview area's size over a session's document, fitted.
 struct Preview {
@@ -232,6 +235,111 @@ TEST_F(ViewerHandles, TheHandleUnderTheMouseIsLitAndPointed) {
   Mouse(&viewer, QEvent::MouseMove, handle + QPoint(6, 0));
   EXPECT_EQ(viewer.hotHandle(), -1);
   EXPECT_EQ(viewer.cursor().shape(), Qt::ArrowCursor);  // the whole image is in view
+}
+
+// ---------------------------------------------------------------- comparing with the original
+
+void Backslash(QWidget* to, QEvent::Type type, bool autoRepeat = false) {
+  QKeyEvent event(type, Qt::Key_Backslash, Qt::NoModifier, QStringLiteral("\\"), autoRepeat);
+  QApplication::sendEvent(to, &event);
+}
+
+void Hover(QWidget* w, bool over) {
+  if (over) {
+    QEnterEvent enter(QPointF(10, 10), QPointF(10, 10), w->mapToGlobal(QPointF(10, 10)));
+    QApplication::sendEvent(w, &enter);
+  } else {
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(w, &leave);
+  }
+}
+
+TEST(ViewerCompare, BackslashOverThePreviewShowsTheSourceInTheSameViewWithoutRendering) {
+  struct Case {
+    const char* name;
+    int width, height;
+    bool zoomedIn;  // 1:1 on a large document, panned off its centre
+  };
+  for (const Case& c : {Case{"whole image", 300, 200, false}, Case{"zoomed in", 1000, 800, true}}) {
+    // No point handles are drawn over this effect's image.
+    Session s(uitest::kOneGroup, uitest::Gradient(c.width, c.height));
+    auto d = s.Dialog();
+    d->show();
+    Settle();
+    Viewer* viewer = d->viewer();
+    EXPECT_TRUE(viewer->toolTip().contains("backslash")) << c.name;
+    if (c.zoomedIn) {
+      viewer->zoom100();
+      Mouse(viewer, QEvent::MouseButtonPress, {100, 100});
+      Mouse(viewer, QEvent::MouseMove, {160, 130});
+      Mouse(viewer, QEvent::MouseButtonRelease, {160, 130});
+    }
+    const QImage result = viewer->grab().toImage();
+    const fx::Rect shownRect = viewer->imageRect();
+    const int renders = uitest::TheProbe().renders;
+    const std::vector<uint8_t> settings = fx::BuildSettings(*s.effect);
+    // The keyboard is with a control's edit, the mouse over the preview.
+    QLineEdit* edit = static_cast<RangeControl*>(d->controls()[1])->edit();
+    edit->setFocus();
+    const QString text = edit->text();
+    Hover(viewer, true);
+
+    Backslash(edit, QEvent::KeyPress);
+    EXPECT_TRUE(viewer->isShowingOriginal()) << c.name;
+    const QImage original = viewer->grab().toImage();
+    EXPECT_EQ(viewer->imageRect(), shownRect) << c.name;
+    const int left = std::max(0, shownRect.left), top = std::max(0, shownRect.top);
+    const int right = std::min(480, shownRect.right), bottom = std::min(350, shownRect.bottom);
+    int compared = 0;
+    for (int y = top; y < bottom; y += 7)
+      for (int x = left; x < right; x += 5) {
+        const QColor r = At(result, x, y), o = At(original, x, y);
+        // The test effect inverts: the source is the result turned back.
+        if (o != QColor(255 - r.red(), 255 - r.green(), 255 - r.blue())) {
+          ADD_FAILURE() << c.name << " at " << x << "," << y;
+          y = bottom;
+          break;
+        }
+        ++compared;
+      }
+    EXPECT_GT(compared, 1000) << c.name;
+    if (!c.zoomedIn) {
+      EXPECT_EQ(At(original, 2, 2), At(result, 2, 2)) << c.name;  // the frame round the image
+    }
+
+    // Holding the key repeats it; that changes nothing, and nothing is typed.
+    Backslash(edit, QEvent::KeyRelease, true);
+    Backslash(edit, QEvent::KeyPress, true);
+    EXPECT_TRUE(viewer->isShowingOriginal()) << c.name;
+    EXPECT_EQ(edit->text(), text) << c.name;
+
+    Backslash(edit, QEvent::KeyRelease);
+    EXPECT_FALSE(viewer->isShowingOriginal()) << c.name;
+    EXPECT_EQ(viewer->grab().toImage(), result) << c.name;
+    EXPECT_EQ(uitest::TheProbe().renders, renders) << c.name;
+    EXPECT_EQ(fx::BuildSettings(*s.effect), settings) << c.name;
+    EXPECT_FALSE(viewer->isDirty()) << c.name;
+
+    // Away from the preview the key is the edit's again.
+    Hover(viewer, false);
+    Backslash(edit, QEvent::KeyPress);
+    EXPECT_FALSE(viewer->isShowingOriginal()) << c.name;
+  }
+}
+
+TEST(ViewerCompare, LeavingThePreviewEndsTheComparison) {
+  Session s(uitest::kKinds, uitest::Gradient(300, 200));
+  auto d = s.Dialog();
+  d->show();
+  Settle();
+  Hover(d->viewer(), true);
+  Backslash(d->viewer(), QEvent::KeyPress);
+  ASSERT_TRUE(d->viewer()->isShowingOriginal());
+  Hover(d->viewer(), false);
+  EXPECT_FALSE(d->viewer()->isShowingOriginal());
+  // A release that comes later is nobody's.
+  Backslash(d->viewer(), QEvent::KeyRelease);
+  EXPECT_FALSE(d->viewer()->isShowingOriginal());
 }
 
 }  // namespace
