@@ -3,6 +3,7 @@
 #include <QBoxLayout>
 #include <QButtonGroup>
 #include <QCursor>
+#include <QDir>
 #include <QErrorMessage>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -392,17 +393,25 @@ void MainDialog::onReset() {
   viewer_->invalidate();
 }
 
-QString MainDialog::presetFolder() const {
-  return presetsFolder_ ? ps::DataFolder(fx::kVendorFolder, "Presets") : QString();
+QString MainDialog::presetFolder(bool saving) const {
+  if (presetsFolder_) return ps::DataFolder(fx::kVendorFolder, "Presets");
+  // Never the working directory: inside a host that is often the program's
+  // own, read-only folder.
+  const QString last = ps::LastPresetFolder();
+  if (!last.isEmpty()) return last;
+  const QString user = ps::UserPresetFolder();
+  if (saving) QDir().mkpath(user);
+  return QFileInfo(user).isDir() ? user : QDir::homePath();
 }
 
 void MainDialog::onSave() {
-  QFileDialog chooser(this, QStringLiteral("Save Preset"), presetFolder(),
+  QFileDialog chooser(this, QStringLiteral("Save Preset"), presetFolder(true),
                       QString::fromLatin1(kPresetFilter));
   chooser.setObjectName(QStringLiteral("save"));
   chooser.setAcceptMode(QFileDialog::AcceptSave);
   if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) return;
   QString name = chooser.selectedFiles().constFirst();
+  ps::RememberPresetFolder(name);
   const QString extension = QFileInfo(name).suffix();
   if (extension != QLatin1String("kvr") && extension != QLatin1String("KVR")) name += QLatin1String(".kvr");
   bool saved = false;
@@ -420,15 +429,17 @@ void MainDialog::onSave() {
 }
 
 void MainDialog::onLoad() {
-  QFileDialog chooser(this, QStringLiteral("Load Preset"), presetFolder(),
+  QFileDialog chooser(this, QStringLiteral("Load Preset"), presetFolder(false),
                       QString::fromLatin1(kPresetFilter));
   chooser.setObjectName(QStringLiteral("load"));
   chooser.setAcceptMode(QFileDialog::AcceptOpen);
   chooser.setFileMode(QFileDialog::ExistingFile);
   if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) return;
+  const QString name = chooser.selectedFiles().constFirst();
+  ps::RememberPresetFolder(name);
   bool loaded = false;
   try {
-    loaded = call_.LoadPreset(QFile::encodeName(chooser.selectedFiles().constFirst()).constData());
+    loaded = call_.LoadPreset(QFile::encodeName(name).constData());
   } catch (...) {
   }
   if (loaded) {

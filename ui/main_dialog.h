@@ -58,7 +58,8 @@ class MainDialog : public QDialog {
   // Position of a record in the effect's list, 0 when it is not there.
   int32_t indexOf(const fx::Parameter& p) const;
   void notify(int32_t index);
-  QString presetFolder() const;
+  // Where the preset choosers start; saving makes the user's folder.
+  QString presetFolder(bool saving) const;
 
   Viewer* viewer_ = nullptr;
   ps::EntryCall& call_;

@@ -14,6 +14,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -23,7 +24,9 @@
 #include <QTextEdit>
 #include <QToolButton>
 
+#include "framework/host_services.h"
 #include "framework/settings_block.h"
+#include "ui/data_folders.h"
 #include "ui/ps_control.h"
 #include "ui/viewer.h"
 #include "ui_fixture.h"
@@ -385,6 +388,76 @@ TEST(MainDialogPresets, SavingAppendsKvrUnlessTheNameHasIt) {
     EXPECT_EQ(copy->parameters[fx::IndexOfKey(*copy, "amount")].number, 12.5);
     copy->routines->destroy(copy);
   }
+}
+
+// The folder the next preset chooser starts in; the chooser is cancelled.
+QString StartFolder(MainDialog& d, const char* slot) {
+  QString folder;
+  WhenModal<QFileDialog>([&folder](QFileDialog* chooser) {
+    folder = chooser->directory().absolutePath();
+    chooser->reject();
+  });
+  QMetaObject::invokeMethod(&d, slot);
+  return folder;
+}
+
+TEST(MainDialogPresets, TheChoosersStartInTheUserFolderThenInTheLastOneUsed) {
+  // The process's own data and home folders, not the user's.
+  const QString user = ps::UserPresetFolder();
+  ASSERT_EQ(user, QFile::decodeName(qgetenv("XDG_DATA_HOME")) + "/ovra/Presets");
+  QDir(user).removeRecursively();
+  QSettings(QSettings::NativeFormat, QSettings::UserScope, "ovra", "dialog").clear();
+  const QString home = QDir(QDir::homePath()).absolutePath();
+
+  Session s(uitest::kKinds);
+  auto d = s.Dialog();
+  d->show();
+  Settle();
+  // Before the first save there is no folder of presets to look in.
+  EXPECT_EQ(StartFolder(*d, "onLoad"), home);
+  EXPECT_FALSE(QFileInfo::exists(user));
+  EXPECT_EQ(StartFolder(*d, "onSave"), user);
+  EXPECT_TRUE(QFileInfo(user).isDir());
+  EXPECT_EQ(StartFolder(*d, "onLoad"), user);
+
+  // A folder chosen once is where both choosers start, in later dialogs too.
+  QTemporaryDir elsewhere;
+  const QString chosen = QDir(elsewhere.path()).absolutePath();
+  SaveAs(*d, elsewhere.filePath("mine"));
+  ASSERT_TRUE(QFileInfo::exists(elsewhere.filePath("mine.kvr")));
+  EXPECT_EQ(StartFolder(*d, "onSave"), chosen);
+  d.reset();
+  d = s.Dialog();
+  d->show();
+  EXPECT_EQ(StartFolder(*d, "onLoad"), chosen);
+  Load(*d, elsewhere.filePath("mine.kvr"));
+  EXPECT_EQ(StartFolder(*d, "onSave"), chosen);
+
+  // A folder that has gone is forgotten.
+  ASSERT_TRUE(elsewhere.remove());
+  EXPECT_EQ(StartFolder(*d, "onLoad"), user);
+
+  SaveAs(*d, QDir(user).filePath("again"));
+  EXPECT_EQ(StartFolder(*d, "onLoad"), user);
+}
+
+TEST(MainDialogPresets, AnEffectWithPresetsBesideTheModuleKeepsToThatFolder) {
+  QTemporaryDir elsewhere;
+  {
+    Session s(uitest::kKinds);
+    auto d = s.Dialog();
+    d->show();
+    SaveAs(*d, elsewhere.filePath("mine"));
+    ASSERT_EQ(StartFolder(*d, "onLoad"), QDir(elsewhere.path()).absolutePath());
+  }
+  Session s(uitest::kModulePresets);
+  const QString moduleFolder = ps::DataFolder(fx::kVendorFolder, "Presets");
+  ASSERT_FALSE(moduleFolder.isEmpty());
+  ASSERT_TRUE(QDir().mkpath(moduleFolder));
+  auto d = s.Dialog();
+  d->show();
+  EXPECT_EQ(StartFolder(*d, "onLoad"), QDir(moduleFolder).absolutePath());
+  EXPECT_EQ(StartFolder(*d, "onSave"), QDir(moduleFolder).absolutePath());
 }
 
 TEST(MainDialogPresets, CancellingTheChoosersChangesNothing) {

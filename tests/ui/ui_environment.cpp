@@ -27,6 +27,8 @@ void PrepareSurroundings() {
       ADD_FAILURE() << "no temporary folder for the tests";
       return false;
     }
+    QDir().mkpath(dir.filePath("home"));
+    qputenv("HOME", QFile::encodeName(dir.filePath("home")));
     qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath("data")));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath("config")));
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.filePath("config"));

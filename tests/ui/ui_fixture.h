@@ -181,10 +181,19 @@ inline constexpr fx::ParamSpec kTallParams[] = {
 };
 static_assert(fx::ValidTable(kTallParams));
 
+// Presets kept in the module's folder.
+inline constexpr fx::ParamSpec kModulePresetsParams[] = {
+    fx::Image("background", "Background"),
+    fx::PresetsFolder(),
+    fx::Range("amount", "Amount", 0, 100, 50),
+};
+static_assert(fx::ValidTable(kModulePresetsParams));
+
 inline constexpr fx::EffectType kOneGroupType{"Ovra One Group", "", kOneGroupParams, 0};
 inline constexpr fx::EffectType kPagesType{"Ovra Pages", "", kPagesParams, 0};
 inline constexpr fx::EffectType kKindsType{"Ovra Kinds", "", kKindsParams, 0};
 inline constexpr fx::EffectType kPagePointsType{"Ovra Page Points", "", kPagePointsParams, 0};
+inline constexpr fx::EffectType kModulePresetsType{"Ovra Module Presets", "", kModulePresetsParams, 0};
 inline constexpr fx::EffectType kTallType{"Ovra Tall", "", kTallParams, 0};
 // Reads outside its tile: previewed whole, so the zoom buttons are off.
 inline constexpr fx::EffectType kOutsideType{"Ovra Outside", "", kOneGroupParams, fx::kReadsOutsideTile};
@@ -193,6 +202,7 @@ inline constexpr const fx::EffectRoutines& kOneGroup = fx::RoutinesOf<Invert, kO
 inline constexpr const fx::EffectRoutines& kPages = fx::RoutinesOf<Invert, kPagesType>;
 inline constexpr const fx::EffectRoutines& kKinds = fx::RoutinesOf<Invert, kKindsType>;
 inline constexpr const fx::EffectRoutines& kPagePoints = fx::RoutinesOf<Invert, kPagePointsType>;
+inline constexpr const fx::EffectRoutines& kModulePresets = fx::RoutinesOf<Invert, kModulePresetsType>;
 inline constexpr const fx::EffectRoutines& kTall = fx::RoutinesOf<Invert, kTallType>;
 inline constexpr const fx::EffectRoutines& kOutside = fx::RoutinesOf<Invert, kOutsideType>;
 
