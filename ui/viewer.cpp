@@ -35,6 +35,7 @@ Viewer::Viewer(QWidget* parent, ps::EntryCall& call, ps::PreviewRenderer& previe
   setMouseTracking(true);
   setToolTip(QStringLiteral("Hold the backslash key (\\) to see the original image."));
   qApp->installEventFilter(this);
+  ratio_ = devicePixelRatioF();
   imageWidth_ = std::max(1, preview.ImageWidth());
   imageHeight_ = std::max(1, preview.ImageHeight());
 }
@@ -75,14 +76,30 @@ void Viewer::invalidate() {
 
 // ---------------------------------------------------------------- coordinates
 
-QPoint Viewer::toDocument(QPoint p) const {
+QPoint Viewer::toDevice(QPoint p) const {
+  return ratio_ == 1 ? p : (QPointF(p) * ratio_).toPoint();
+}
+
+QPoint Viewer::fromDevice(QPoint p) const {
+  return ratio_ == 1 ? p : (QPointF(p) / ratio_).toPoint();
+}
+
+QSize Viewer::deviceSize() const {
+  return ratio_ == 1 ? size() : (QSizeF(size()) * ratio_).toSize();
+}
+
+QPoint Viewer::deviceToDocument(QPoint p) const {
   if (zoom_ <= 0) return {};
   return {Trunc((p.x() - imageRect_.left) / zoom_), Trunc((p.y() - imageRect_.top) / zoom_)};
 }
 
+QPoint Viewer::toDocument(QPoint p) const {
+  return deviceToDocument(toDevice(p));
+}
+
 QPoint Viewer::toWidget(QPoint d) const {
-  return {imageRect_.left + Trunc(zoom_ * d.x() + offsetX_) - offsetX_,
-          imageRect_.top + Trunc(zoom_ * d.y() + offsetY_) - offsetY_};
+  return fromDevice({imageRect_.left + Trunc(zoom_ * d.x() + offsetX_) - offsetX_,
+                     imageRect_.top + Trunc(zoom_ * d.y() + offsetY_) - offsetY_});
 }
 
 QPoint Viewer::pointToWidget(double px, double py) const {
@@ -96,8 +113,9 @@ Viewer::ZoomGeometry Viewer::geometryFor(float z) const {
   g.zoom = std::clamp(z, kMinZoom, kMaxZoom);
   const int32_t zoomedWidth = static_cast<int32_t>(g.zoom * imageWidth_);
   const int32_t zoomedHeight = static_cast<int32_t>(g.zoom * imageHeight_);
-  g.canvasWidth = std::max(zoomedWidth, width());
-  g.canvasHeight = std::max(zoomedHeight, height());
+  const QSize area = deviceSize();
+  g.canvasWidth = std::max(zoomedWidth, area.width());
+  g.canvasHeight = std::max(zoomedHeight, area.height());
   g.offsetX = static_cast<int32_t>((g.canvasWidth - g.zoom * imageWidth_) * 0.5f);
   g.offsetY = static_cast<int32_t>((g.canvasHeight - g.zoom * imageHeight_) * 0.5f);
   return g;
@@ -108,8 +126,9 @@ void Viewer::placeView(QPoint d, QPoint p, float z, bool forced) {
   // Single precision throughout, as the zoom factor is.
   int32_t rx = g.offsetX - Trunc(static_cast<float>(p.x()) - static_cast<float>(d.x()) * g.zoom);
   int32_t ry = g.offsetY - Trunc(static_cast<float>(p.y()) - static_cast<float>(d.y()) * g.zoom);
-  rx = std::min(std::max(rx, 0), g.canvasWidth - width());
-  ry = std::min(std::max(ry, 0), g.canvasHeight - height());
+  const QSize area = deviceSize();
+  rx = std::min(std::max(rx, 0), g.canvasWidth - area.width());
+  ry = std::min(std::max(ry, 0), g.canvasHeight - area.height());
   fx::Rect r;
   r.left = g.offsetX - rx;
   r.top = g.offsetY - ry;
@@ -134,40 +153,69 @@ void Viewer::placeView(QPoint d, QPoint p, float z, bool forced) {
 }
 
 void Viewer::zoomIn() {
+  followRatio();
+  fitted_ = false;
   const float z = std::min(zoom_ * 1.25f, kMaxZoom);
-  if (z != zoom_) placeView(toDocument(center()), center(), z, true);
+  if (z != zoom_) placeView(deviceToDocument(center()), center(), z, true);
 }
 
 void Viewer::zoomOut() {
+  followRatio();
+  fitted_ = false;
+  const QSize area = deviceSize();
   float z = std::max(zoom_ * 0.8f, kMinZoom);
   // Never smaller than half the preview area.
-  if (static_cast<int32_t>(z * imageWidth_) < width() / 2 ||
-      static_cast<int32_t>(z * imageHeight_) < height() / 2)
-    z = std::min(static_cast<float>(width() / 2) / imageWidth_,
-                 static_cast<float>(height() / 2) / imageHeight_);
+  if (static_cast<int32_t>(z * imageWidth_) < area.width() / 2 ||
+      static_cast<int32_t>(z * imageHeight_) < area.height() / 2)
+    z = std::min(static_cast<float>(area.width() / 2) / imageWidth_,
+                 static_cast<float>(area.height() / 2) / imageHeight_);
   z = std::clamp(z, kMinZoom, kMaxZoom);
-  if (z != zoom_) placeView(toDocument(center()), center(), z, true);
+  if (z != zoom_) placeView(deviceToDocument(center()), center(), z, true);
 }
 
 void Viewer::zoomToFit() {
-  const float z = std::min(static_cast<float>(width() - 10) / imageWidth_,
-                           static_cast<float>(height() - 10) / imageHeight_);
+  followRatio();
+  fitted_ = true;
+  const QSize area = deviceSize();
+  const int32_t margin = Trunc(10 * ratio_);
+  const float z = std::min(static_cast<float>(area.width() - margin) / imageWidth_,
+                           static_cast<float>(area.height() - margin) / imageHeight_);
   imageRect_ = {};
   placeView(QPoint(imageWidth_ / 2, imageHeight_ / 2), center(), z, true);
 }
 
 void Viewer::zoom100() {
+  followRatio();
+  fitted_ = false;
   imageRect_ = {};
   placeView(QPoint(imageWidth_ / 2, imageHeight_ / 2), center(), 1.0f, true);
+}
+
+void Viewer::followRatio() {
+  const qreal ratio = devicePixelRatioF();
+  if (ratio == ratio_ || ratio <= 0) return;
+  // The zoom is counted in the screen's pixels: a fitted view fits again, any
+  // other keeps its zoom and the document point at its centre.
+  const QPoint middle = deviceToDocument(center());
+  ratio_ = ratio;
+  reallocate(deviceSize());
+  if (zoom_ <= 0) return;
+  if (fitted_) {
+    zoomToFit();
+  } else {
+    placeView(middle, center(), zoom_, true);
+  }
 }
 
 // ---------------------------------------------------------------- buffer and paint
 
 void Viewer::resizeEvent(QResizeEvent*) {
-  reallocate(width(), height());
+  followRatio();
+  reallocate(deviceSize());
 }
 
-void Viewer::reallocate(int w, int h) {
+void Viewer::reallocate(QSize area) {
+  const int w = area.width(), h = area.height();
   if (buffer_ != nullptr && (buffer_->rect.top != 0 || buffer_->rect.left != 0 || buffer_->Width() != w ||
                              buffer_->Height() != h)) {
     preview_.ReleaseBuffer(buffer_);
@@ -194,7 +242,8 @@ void Viewer::renderPreview() {
 
 void Viewer::renderOriginal() {
   if (original_ == nullptr) {
-    original_ = preview_.AllocateBuffer(width(), height());
+    const QSize area = deviceSize();
+    original_ = preview_.AllocateBuffer(area.width(), area.height());
     originalDirty_ = true;
   }
   if (original_ == nullptr || !originalDirty_) return;
@@ -211,8 +260,10 @@ void Viewer::setComparing(bool on) {
 }
 
 void Viewer::paintEvent(QPaintEvent*) {
-  if (buffer_ == nullptr || buffer_->Width() != width() || buffer_->Height() != height())
-    reallocate(width(), height());
+  followRatio();
+  const QSize area = deviceSize();
+  if (buffer_ == nullptr || buffer_->Width() != area.width() || buffer_->Height() != area.height())
+    reallocate(area);
   if (comparing_) {
     renderOriginal();
   } else if (dirty_) {
@@ -231,8 +282,11 @@ void Viewer::paintEvent(QPaintEvent*) {
     dirty_ = false;
   }
 
+  // The image is drawn in the screen's pixels, one buffer pixel to each.
   QPainter painter(this);
-  const int w = width(), h = height();
+  painter.save();
+  if (ratio_ != 1) painter.scale(1 / ratio_, 1 / ratio_);
+  const int w = area.width(), h = area.height();
   const int top = std::clamp(imageRect_.top, 0, h), bottom = std::clamp(imageRect_.bottom, top, h);
   const int left = std::clamp(imageRect_.left, 0, w), right = std::clamp(imageRect_.right, left, w);
   const QBrush background = palette().brush(backgroundRole());
@@ -244,6 +298,7 @@ void Viewer::paintEvent(QPaintEvent*) {
   const fx::Rect visible = imageRect_.Intersect({0, 0, h, w});
   const ps::TileBuffer* shown = comparing_ ? original_ : buffer_;
   if (!visible.Empty() && shown != nullptr) drawImage(painter, *shown, visible);
+  painter.restore();
 
   painter.setBrush(Qt::NoBrush);
   for (std::size_t i = 0; i < handles_.size(); ++i) {
@@ -349,6 +404,7 @@ void Viewer::mousePressEvent(QMouseEvent* event) {
     return;
   }
   hot_ = -1;
+  fitted_ = false;
   panAnchor_ = toDocument(at);
   panning_ = true;
   dragging_ = true;
@@ -368,7 +424,7 @@ void Viewer::mouseMoveEvent(QMouseEvent* event) {
     return;
   }
   if (panning_) {
-    placeView(panAnchor_, at, zoom_, false);
+    placeView(panAnchor_, toDevice(at), zoom_, false);
     return;
   }
   const int handle = handleAt(at);
@@ -376,8 +432,9 @@ void Viewer::mouseMoveEvent(QMouseEvent* event) {
     hot_ = handle;
     update();
   }
-  const bool fits = imageRect_.left >= 0 && imageRect_.top >= 0 && imageRect_.right <= width() &&
-                    imageRect_.bottom <= height();
+  const QSize area = deviceSize();
+  const bool fits = imageRect_.left >= 0 && imageRect_.top >= 0 && imageRect_.right <= area.width() &&
+                    imageRect_.bottom <= area.height();
   if (handle >= 0) {
     setCursor(handCursor_);
   } else if (fits) {

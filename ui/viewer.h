@@ -38,8 +38,11 @@ class Viewer : public QWidget {
   void invalidate();
 
   float zoom() const { return zoom_; }
-  // Where the zoomed image lies, in widget coordinates.
+  // Where the zoomed image lies, in the screen's pixels over the widget
+  // (widget coordinates times the device pixel ratio). The zoom counts
+  // screen pixels too: at 1:1 each image pixel is one pixel of the screen.
   const fx::Rect& imageRect() const { return imageRect_; }
+  qreal pixelRatio() const { return ratio_; }
   bool isDirty() const { return dirty_; }
   // Whether the unprocessed source is shown (the backslash key is held).
   bool isShowingOriginal() const { return comparing_; }
@@ -83,9 +86,16 @@ class Viewer : public QWidget {
     int32_t offsetX = 0, offsetY = 0;
   };
   ZoomGeometry geometryFor(float z) const;
-  // Shows document point d under widget point p at zoom z.
+  // Shows document point d under device point p at zoom z.
   void placeView(QPoint d, QPoint p, float z, bool forced);
-  void reallocate(int w, int h);
+  // Takes up the widget's device pixel ratio when it changed (the window
+  // went to another screen).
+  void followRatio();
+  QPoint toDevice(QPoint widgetPoint) const;
+  QPoint fromDevice(QPoint devicePoint) const;
+  QSize deviceSize() const;
+  QPoint deviceToDocument(QPoint devicePoint) const;
+  void reallocate(QSize deviceArea);
   void renderPreview();
   // The unprocessed source in the same view, in its own buffer, so that the
   // rendered result is still there when the comparison ends.
@@ -94,7 +104,8 @@ class Viewer : public QWidget {
   void drawImage(QPainter& painter, const ps::TileBuffer& shown, const fx::Rect& visible);
   // The first shown handle whose square holds the widget point, or -1.
   int handleAt(QPoint p) const;
-  QPoint center() const { return {width() / 2, height() / 2}; }
+  // The middle of the preview, in device pixels.
+  QPoint center() const { return {deviceSize().width() / 2, deviceSize().height() / 2}; }
 
   ps::EntryCall& call_;
   ps::PreviewRenderer& preview_;
@@ -115,6 +126,8 @@ class Viewer : public QWidget {
   bool comparing_ = false;
   bool hovered_ = false;
   float zoom_ = 0;
+  qreal ratio_ = 1;
+  bool fitted_ = false;
   int32_t imageWidth_ = 1, imageHeight_ = 1;
   fx::Rect imageRect_;
   int32_t canvasWidth_ = 0, canvasHeight_ = 0;

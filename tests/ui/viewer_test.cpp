@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
@@ -340,6 +341,79 @@ TEST(ViewerCompare, LeavingThePreviewEndsTheComparison) {
   // A release that comes later is nobody's.
   Backslash(d->viewer(), QEvent::KeyRelease);
   EXPECT_FALSE(d->viewer()->isShowingOriginal());
+}
+
+// ---------------------------------------------------------------- high-density screens
+
+TEST(ViewerDensity, OneToOneOnADenseScreenShowsEveryImagePixelAsOneOfTheScreen) {
+  QScreen* dense = uitest::Screen("Dense");
+  ASSERT_EQ(dense->devicePixelRatio(), 2.0) << "the test screens are missing";
+  struct Case {
+    const char* name;
+    int width, height;  // whole in view, or larger than the preview
+  };
+  for (const Case& c : {Case{"whole image", 300, 200}, Case{"zoomed in", 1200, 900}}) {
+    Session s(uitest::kOneGroup, uitest::Gradient(c.width, c.height));
+    Viewer viewer(nullptr, *s.call, *s.preview);
+    viewer.setScreen(dense);
+    viewer.setFixedSize(480, 350);
+    viewer.zoom100();
+    const QImage shot = viewer.grab().toImage();
+    ASSERT_EQ(viewer.pixelRatio(), 2.0) << c.name;
+    ASSERT_EQ(shot.size(), QSize(960, 700)) << c.name;
+    EXPECT_EQ(viewer.zoom(), 1.0f) << c.name;
+    // The document's centre is under the preview's, in either coordinates.
+    EXPECT_EQ(viewer.toDocument({240, 175}), QPoint(c.width / 2, c.height / 2)) << c.name;
+    EXPECT_EQ(viewer.pointToWidget(0, 0), QPoint(240, 175)) << c.name;
+    const fx::Rect r = viewer.imageRect();
+    EXPECT_EQ(r.Width(), c.width) << c.name;
+    EXPECT_EQ(r.Height(), c.height) << c.name;
+
+    // Every screen pixel over the image is the output pixel of one image
+    // pixel: the test effect inverts the document.
+    const standin::Document& doc = s.host.Doc();
+    const int left = std::max(0, r.left), top = std::max(0, r.top);
+    const int right = std::min(960, r.right), bottom = std::min(700, r.bottom);
+    int wrong = 0;
+    for (int y = top; y < bottom; ++y)
+      for (int x = left; x < right; ++x) {
+        const int dx = x - r.left, dy = y - r.top;
+        const QColor expected(255 - doc.At(dx, dy, 0), 255 - doc.At(dx, dy, 1), 255 - doc.At(dx, dy, 2));
+        if (shot.pixelColor(x, y) != expected && ++wrong <= 3) ADD_FAILURE() << c.name << " at " << x << "," << y;
+      }
+    EXPECT_EQ(wrong, 0) << c.name;
+    EXPECT_EQ(uitest::TheProbe().renders, 1) << c.name;
+  }
+}
+
+TEST(ViewerDensity, HandlesKeepTheirSizeInWidgetPixelsAndAreGrabbedThere) {
+  Session s(uitest::kKinds, uitest::Gradient(300, 200));
+  Viewer viewer(nullptr, *s.call, *s.preview);
+  viewer.setScreen(uitest::Screen("Dense"));
+  viewer.setFixedSize(480, 350);
+  QWidget holder;
+  new QVBoxLayout(&holder);
+  PointControl center(s.Param("center"), &holder);
+  viewer.addPointControl(&center);
+  viewer.zoomToFit();
+  const QImage shot = viewer.grab().toImage();
+  ASSERT_EQ(shot.size(), QSize(960, 700));
+  // Fitted in screen pixels: the whole small image at 1:1, centred.
+  EXPECT_EQ(viewer.zoom(), 1.0f);
+  const QPoint c = viewer.pointToWidget(0, 0);
+  EXPECT_EQ(c, QPoint(240, 175));
+  // The outer square is 11 widget pixels across: 22 of the screen's.
+  EXPECT_EQ(shot.pixelColor(2 * (c.x() - 5), 2 * c.y()), QColor(Qt::black));
+  EXPECT_EQ(shot.pixelColor(2 * (c.x() + 5), 2 * c.y()), QColor(Qt::black));
+  EXPECT_NE(shot.pixelColor(2 * (c.x() + 6), 2 * c.y()), QColor(Qt::black));
+
+  Mouse(&viewer, QEvent::MouseButtonPress, c + QPoint(5, 0));
+  EXPECT_EQ(viewer.hotHandle(), 0);
+  Mouse(&viewer, QEvent::MouseMove, c + QPoint(30, 20));
+  Mouse(&viewer, QEvent::MouseButtonRelease, c + QPoint(30, 20));
+  // 30 widget pixels are 60 image pixels at 1:1 on this screen.
+  EXPECT_DOUBLE_EQ(s.Param("center").point.x, 210.0 / 300 - 0.5);
+  EXPECT_DOUBLE_EQ(s.Param("center").point.y, 140.0 / 200 - 0.5);
 }
 
 }  // namespace
