@@ -178,10 +178,12 @@ void MainDialog::fitScreen(QWidget* upper, QWidget* panel) {
   panel->setMinimumHeight(panel->sizeHint().height());
   delete BoxLayout(upper)->replaceWidget(panel, panelScroll_);
   panelScroll_->setWidget(panel);
-  panelScroll_->setFixedWidth(kPanelWidth + panelScroll_->verticalScrollBar()->sizeHint().width());
+  const int scrollBarWidth = panelScroll_->verticalScrollBar()->sizeHint().width();
+  panelScroll_->setFixedWidth(kPanelWidth + scrollBarWidth);
   // The preview, zoom bar and buttons keep their room on a screen lower
   // than all of them.
-  setFixedSize(sizeHint().width(), std::max(room.height(), layout()->minimumSize().height()));
+  layout()->activate();
+  setFixedSize(hint.width() + scrollBarWidth, std::max(room.height(), layout()->minimumSize().height()));
 }
 
 MainDialog::~MainDialog() {

@@ -196,6 +196,12 @@ TEST(MainDialogScreen, ThePanelScrollsExactlyWhenTheDialogIsTallerThanTheScreen)
     EXPECT_TRUE(d->panelScroll()->verticalScrollBar()->isVisible()) << c.name;
     EXPECT_GT(d->panelScroll()->verticalScrollBar()->maximum(), 0) << c.name;
     EXPECT_EQ(d->viewer()->size(), QSize(480, 350)) << c.name;
+    // Nothing overlaps: the panel's scroll area starts right of the preview
+    // and ends inside the dialog.
+    const QRect scrollAt(d->panelScroll()->mapTo(d.get(), QPoint(0, 0)), d->panelScroll()->size());
+    EXPECT_GE(scrollAt.left(), d->viewer()->mapTo(d.get(), QPoint(480, 0)).x()) << c.name;
+    EXPECT_LE(scrollAt.right(), d->rect().right()) << c.name;
+    EXPECT_EQ(d->width(), natural.width() + scrollAt.width() - 310) << c.name;
     QWidget* last = nullptr;
     for (psControl* control : d->controls())
       if (control->mainWidget()->isVisibleTo(panel)) last = control->mainWidget();
