@@ -166,9 +166,9 @@ void MainDialog::fitScreen(QWidget* upper, QWidget* panel) {
     setFixedSize(hint);
     return;
   }
-  // Taller than the screen, the buttons below would be out of reach: the
-  // panel scrolls instead, at its own width, and the dialog takes the
-  // screen's height.
+  // Taller or wider than the screen, the buttons below would be out of
+  // reach: the panel scrolls instead, at its own width, and the dialog is
+  // no taller than the screen.
   panelScroll_ = new QScrollArea(upper);
   panelScroll_->setFrameShape(QFrame::NoFrame);
   panelScroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -183,7 +183,8 @@ void MainDialog::fitScreen(QWidget* upper, QWidget* panel) {
   // The preview, zoom bar and buttons keep their room on a screen lower
   // than all of them.
   layout()->activate();
-  setFixedSize(hint.width() + scrollBarWidth, std::max(room.height(), layout()->minimumSize().height()));
+  const int height = std::min(hint.height(), room.height());
+  setFixedSize(hint.width() + scrollBarWidth, std::max(height, layout()->minimumSize().height()));
 }
 
 MainDialog::~MainDialog() {

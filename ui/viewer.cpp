@@ -404,7 +404,6 @@ void Viewer::mousePressEvent(QMouseEvent* event) {
     return;
   }
   hot_ = -1;
-  fitted_ = false;
   panAnchor_ = toDocument(at);
   panning_ = true;
   dragging_ = true;
@@ -424,7 +423,9 @@ void Viewer::mouseMoveEvent(QMouseEvent* event) {
     return;
   }
   if (panning_) {
+    const fx::Rect before = imageRect_;
     placeView(panAnchor_, toDevice(at), zoom_, false);
+    if (imageRect_ != before) fitted_ = false;
     return;
   }
   const int handle = handleAt(at);

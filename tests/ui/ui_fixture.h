@@ -207,7 +207,8 @@ inline constexpr const fx::EffectRoutines& kTall = fx::RoutinesOf<Invert, kTallT
 inline constexpr const fx::EffectRoutines& kOutside = fx::RoutinesOf<Invert, kOutsideType>;
 
 // The screens of the test process (offscreen platform): a desktop monitor
-// (the primary one), a laptop's and a high-density one, side by side.
+// (the primary one), a laptop's, a high-density one and one narrower than
+// the dialog, side by side.
 struct TestScreen {
   const char* name;
   int x, width, height;
@@ -217,6 +218,7 @@ inline constexpr TestScreen kScreens[] = {
     {"Desk", 0, 1920, 1200, 1},
     {"Laptop", 1920, 1366, 768, 1},
     {"Dense", 3286, 1280, 800, 2},
+    {"Small", 4566, 800, 600, 1},
 };
 
 // Sets up the screens and the process's own data and settings folders

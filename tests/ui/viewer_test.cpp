@@ -416,4 +416,30 @@ TEST(ViewerDensity, HandlesKeepTheirSizeInWidgetPixelsAndAreGrabbedThere) {
   EXPECT_DOUBLE_EQ(s.Param("center").point.y, 140.0 / 200 - 0.5);
 }
 
+TEST(ViewerDensity, MovingToADenseScreenFitsAFittedViewAgainAndKeepsAnyOther) {
+  Session s(uitest::kOneGroup, uitest::Gradient(2000, 1500));
+  Viewer viewer(nullptr, *s.call, *s.preview);
+  viewer.setScreen(uitest::Screen("Desk"));
+  viewer.setFixedSize(480, 350);
+  viewer.zoomToFit();
+  viewer.grab();
+  EXPECT_EQ(viewer.zoom(), 340.0f / 1500);
+  viewer.setScreen(uitest::Screen("Dense"));
+  EXPECT_EQ(viewer.grab().toImage().size(), QSize(960, 700));
+  EXPECT_EQ(viewer.pixelRatio(), 2.0);
+  EXPECT_EQ(viewer.zoom(), 680.0f / 1500);
+
+  // At 1:1 the zoom stays, and the document point in the middle too.
+  viewer.setScreen(uitest::Screen("Desk"));
+  viewer.zoom100();
+  Mouse(&viewer, QEvent::MouseButtonPress, {240, 175});
+  Mouse(&viewer, QEvent::MouseMove, {200, 150});
+  Mouse(&viewer, QEvent::MouseButtonRelease, {200, 150});
+  const QPoint middle = viewer.toDocument({240, 175});
+  viewer.setScreen(uitest::Screen("Dense"));
+  viewer.grab();
+  EXPECT_EQ(viewer.zoom(), 1.0f);
+  EXPECT_EQ(viewer.toDocument({240, 175}), middle);
+}
+
 }  // namespace
