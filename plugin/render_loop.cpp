@@ -233,6 +233,15 @@ void ClearOut(uint8_t* out, int32_t outRowBytes, int32_t rows) {
 
 bool PreviewRenderer::Render(const fx::Rect& visible, float zoom, uint8_t* out, int32_t outRowBytes,
                              bool dragging) {
+  return RenderView(visible, zoom, out, outRowBytes, dragging, true);
+}
+
+bool PreviewRenderer::RenderOriginal(const fx::Rect& visible, float zoom, uint8_t* out, int32_t outRowBytes) {
+  return RenderView(visible, zoom, out, outRowBytes, false, false);
+}
+
+bool PreviewRenderer::RenderView(const fx::Rect& visible, float zoom, uint8_t* out, int32_t outRowBytes,
+                                 bool dragging, bool process) {
   const int32_t zoomedWidth = static_cast<int32_t>(record_->imageSize.h * zoom);
   const int32_t zoomedHeight = static_cast<int32_t>(record_->imageSize.v * zoom);
   const fx::Rect zoomed{0, 0, zoomedHeight, zoomedWidth};
@@ -249,7 +258,7 @@ bool PreviewRenderer::Render(const fx::Rect& visible, float zoom, uint8_t* out, 
   info.is16Bit = false;
   info.tileCount = 1;
   try {
-    effect_.routines->beginRender(&effect_, &info);
+    if (process) effect_.routines->beginRender(&effect_, &info);
     if (V == zoomed) {
       if (cache_ == nullptr || cacheWidth_ != zoomedWidth || cacheHeight_ != zoomedHeight) {
         Invalidate();
@@ -258,7 +267,7 @@ bool PreviewRenderer::Render(const fx::Rect& visible, float zoom, uint8_t* out, 
         cacheHeight_ = zoomedHeight;
         port_.ReadScaled(*cache_, FromVRect({0, 0, record_->imageSize.v, record_->imageSize.h}), zoomed);
       }
-      if (effect_.routines->isActive(&effect_)) {
+      if (process && effect_.routines->isActive(&effect_)) {
         // Render into a scratch tile, then copy the result out.
         TileBuffer* result = port_.Allocate(zoomed, 4, 1, plugInModeRGBColor);
         std::memcpy(result->data, cache_->data, cache_->size);
@@ -272,10 +281,12 @@ bool PreviewRenderer::Render(const fx::Rect& visible, float zoom, uint8_t* out, 
       return true;
     }
 
+    // The source alone, or a drag, reads no margins and renders nothing.
+    const bool effectRenders = process && !dragging && effect_.routines->isActive(&effect_);
     fx::Rect needed = V;
-    effect_.routines->expandRect(&effect_, &info, &needed);
+    if (process) effect_.routines->expandRect(&effect_, &info, &needed);
     int32_t top = 0, left = 0, bottom = 0, right = 0;
-    if (!dragging && needed != V) {
+    if (process && !dragging && needed != V) {
       top = std::max(0, V.top - needed.top);
       left = std::max(0, V.left - needed.left);
       bottom = std::max(0, needed.bottom - V.bottom);
@@ -292,7 +303,7 @@ bool PreviewRenderer::Render(const fx::Rect& visible, float zoom, uint8_t* out, 
       port_.ReadScaled(*first, source, {0, 0, grown.Height(), grown.Width()});
       std::memcpy(second->data, first->data, first->size);
       const int32_t row = V.top - grown.top, column = V.left - grown.left;
-      if (dragging || !effect_.routines->isActive(&effect_)) {
+      if (!effectRenders) {
         CopyInto(*first, row, column, V.Height(), V.Width(), target, outRowBytes);
       } else if (RenderTile(effect_, info, *first, *second, grown, grown, 0)) {
         CopyInto(*second, row, column, V.Height(), V.Width(), target, outRowBytes);

@@ -50,6 +50,8 @@ class PreviewRenderer {
   // out, an 8-bit 4-channel buffer of the rectangle's size with rowBytes per
   // row. False, with out cleared, when the render could not be made.
   bool Render(const fx::Rect& visible, float zoom, uint8_t* out, int32_t outRowBytes, bool dragging);
+  // The same view of the source as Render starts from, without the effect.
+  bool RenderOriginal(const fx::Rect& visible, float zoom, uint8_t* out, int32_t outRowBytes);
 
   // Drops the cached source (the host image changed).
   void Invalidate();
@@ -68,6 +70,9 @@ class PreviewRenderer {
  private:
   FilterRecord* record_;
   fx::EffectInstance& effect_;
+  bool RenderView(const fx::Rect& visible, float zoom, uint8_t* out, int32_t outRowBytes, bool dragging,
+                  bool process);
+
   HostImagePort port_;
   TileBuffer* cache_ = nullptr;
   int32_t cacheWidth_ = 0;

@@ -18,6 +18,14 @@
 // the first ("Custom" and the like), each labelled with the item's name.
 #include <unistd.h>
 
+#include <QFont>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QStringList>
+#include <QTextLayout>
+
 #include <algorithm>
 #include <array>
 #include <filesystem>
@@ -47,152 +55,34 @@ constexpr const char* kUsage =
 
 // ------------------------------------------------------------ lettering
 
-// A 5 x 7 bitmap font for the printable ASCII characters, one byte per row,
-// bit 4 the leftmost column.
-constexpr int kGlyphWidth = 5, kGlyphHeight = 7, kAdvance = 6, kLineHeight = 10;
-constexpr uint8_t kFont[95][7] = {
-    {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00},  // ' '
-    {0x04, 0x04, 0x04, 0x04, 0x04, 0x00, 0x04},  // '!'
-    {0x0A, 0x0A, 0x00, 0x00, 0x00, 0x00, 0x00},  // '"'
-    {0x0A, 0x1F, 0x0A, 0x0A, 0x1F, 0x0A, 0x00},  // '#'
-    {0x04, 0x0F, 0x14, 0x0E, 0x05, 0x1E, 0x04},  // '$'
-    {0x18, 0x19, 0x02, 0x04, 0x08, 0x13, 0x03},  // '%'
-    {0x0C, 0x12, 0x14, 0x08, 0x15, 0x12, 0x0D},  // '&'
-    {0x04, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00},  // '\''
-    {0x02, 0x04, 0x08, 0x08, 0x08, 0x04, 0x02},  // '('
-    {0x08, 0x04, 0x02, 0x02, 0x02, 0x04, 0x08},  // ')'
-    {0x00, 0x04, 0x15, 0x0E, 0x15, 0x04, 0x00},  // '*'
-    {0x00, 0x04, 0x04, 0x1F, 0x04, 0x04, 0x00},  // '+'
-    {0x00, 0x00, 0x00, 0x00, 0x0C, 0x04, 0x08},  // ','
-    {0x00, 0x00, 0x00, 0x1F, 0x00, 0x00, 0x00},  // '-'
-    {0x00, 0x00, 0x00, 0x00, 0x00, 0x0C, 0x0C},  // '.'
-    {0x00, 0x01, 0x02, 0x04, 0x08, 0x10, 0x00},  // '/'
-    {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E},  // '0'
-    {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E},  // '1'
-    {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F},  // '2'
-    {0x1F, 0x02, 0x04, 0x02, 0x01, 0x11, 0x0E},  // '3'
-    {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02},  // '4'
-    {0x1F, 0x10, 0x1E, 0x01, 0x01, 0x11, 0x0E},  // '5'
-    {0x06, 0x08, 0x10, 0x1E, 0x11, 0x11, 0x0E},  // '6'
-    {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08},  // '7'
-    {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E},  // '8'
-    {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C},  // '9'
-    {0x00, 0x0C, 0x0C, 0x00, 0x0C, 0x0C, 0x00},  // ':'
-    {0x00, 0x0C, 0x0C, 0x00, 0x0C, 0x04, 0x08},  // ';'
-    {0x02, 0x04, 0x08, 0x10, 0x08, 0x04, 0x02},  // '<'
-    {0x00, 0x00, 0x1F, 0x00, 0x1F, 0x00, 0x00},  // '='
-    {0x08, 0x04, 0x02, 0x01, 0x02, 0x04, 0x08},  // '>'
-    {0x0E, 0x11, 0x01, 0x02, 0x04, 0x00, 0x04},  // '?'
-    {0x0E, 0x11, 0x01, 0x0D, 0x15, 0x15, 0x0E},  // '@'
-    {0x0E, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11},  // 'A'
-    {0x1E, 0x11, 0x11, 0x1E, 0x11, 0x11, 0x1E},  // 'B'
-    {0x0E, 0x11, 0x10, 0x10, 0x10, 0x11, 0x0E},  // 'C'
-    {0x1C, 0x12, 0x11, 0x11, 0x11, 0x12, 0x1C},  // 'D'
-    {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x1F},  // 'E'
-    {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x10},  // 'F'
-    {0x0E, 0x11, 0x10, 0x17, 0x11, 0x11, 0x0F},  // 'G'
-    {0x11, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11},  // 'H'
-    {0x0E, 0x04, 0x04, 0x04, 0x04, 0x04, 0x0E},  // 'I'
-    {0x07, 0x02, 0x02, 0x02, 0x02, 0x12, 0x0C},  // 'J'
-    {0x11, 0x12, 0x14, 0x18, 0x14, 0x12, 0x11},  // 'K'
-    {0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x1F},  // 'L'
-    {0x11, 0x1B, 0x15, 0x15, 0x11, 0x11, 0x11},  // 'M'
-    {0x11, 0x11, 0x19, 0x15, 0x13, 0x11, 0x11},  // 'N'
-    {0x0E, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E},  // 'O'
-    {0x1E, 0x11, 0x11, 0x1E, 0x10, 0x10, 0x10},  // 'P'
-    {0x0E, 0x11, 0x11, 0x11, 0x15, 0x12, 0x0D},  // 'Q'
-    {0x1E, 0x11, 0x11, 0x1E, 0x14, 0x12, 0x11},  // 'R'
-    {0x0F, 0x10, 0x10, 0x0E, 0x01, 0x01, 0x1E},  // 'S'
-    {0x1F, 0x04, 0x04, 0x04, 0x04, 0x04, 0x04},  // 'T'
-    {0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E},  // 'U'
-    {0x11, 0x11, 0x11, 0x11, 0x11, 0x0A, 0x04},  // 'V'
-    {0x11, 0x11, 0x11, 0x15, 0x15, 0x15, 0x0A},  // 'W'
-    {0x11, 0x11, 0x0A, 0x04, 0x0A, 0x11, 0x11},  // 'X'
-    {0x11, 0x11, 0x0A, 0x04, 0x04, 0x04, 0x04},  // 'Y'
-    {0x1F, 0x01, 0x02, 0x04, 0x08, 0x10, 0x1F},  // 'Z'
-    {0x0E, 0x08, 0x08, 0x08, 0x08, 0x08, 0x0E},  // '['
-    {0x00, 0x10, 0x08, 0x04, 0x02, 0x01, 0x00},  // '\\'
-    {0x0E, 0x02, 0x02, 0x02, 0x02, 0x02, 0x0E},  // ']'
-    {0x04, 0x0A, 0x11, 0x00, 0x00, 0x00, 0x00},  // '^'
-    {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x1F},  // '_'
-    {0x08, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00},  // '`'
-    {0x00, 0x00, 0x0E, 0x01, 0x0F, 0x11, 0x0F},  // 'a'
-    {0x10, 0x10, 0x16, 0x19, 0x11, 0x11, 0x1E},  // 'b'
-    {0x00, 0x00, 0x0E, 0x10, 0x10, 0x11, 0x0E},  // 'c'
-    {0x01, 0x01, 0x0D, 0x13, 0x11, 0x11, 0x0F},  // 'd'
-    {0x00, 0x00, 0x0E, 0x11, 0x1F, 0x10, 0x0E},  // 'e'
-    {0x06, 0x09, 0x08, 0x1C, 0x08, 0x08, 0x08},  // 'f'
-    {0x00, 0x0F, 0x11, 0x11, 0x0F, 0x01, 0x0E},  // 'g'
-    {0x10, 0x10, 0x16, 0x19, 0x11, 0x11, 0x11},  // 'h'
-    {0x04, 0x00, 0x0C, 0x04, 0x04, 0x04, 0x0E},  // 'i'
-    {0x02, 0x00, 0x06, 0x02, 0x02, 0x12, 0x0C},  // 'j'
-    {0x10, 0x10, 0x12, 0x14, 0x18, 0x14, 0x12},  // 'k'
-    {0x0C, 0x04, 0x04, 0x04, 0x04, 0x04, 0x0E},  // 'l'
-    {0x00, 0x00, 0x1A, 0x15, 0x15, 0x11, 0x11},  // 'm'
-    {0x00, 0x00, 0x16, 0x19, 0x11, 0x11, 0x11},  // 'n'
-    {0x00, 0x00, 0x0E, 0x11, 0x11, 0x11, 0x0E},  // 'o'
-    {0x00, 0x00, 0x1E, 0x11, 0x1E, 0x10, 0x10},  // 'p'
-    {0x00, 0x00, 0x0D, 0x13, 0x0F, 0x01, 0x01},  // 'q'
-    {0x00, 0x00, 0x16, 0x19, 0x10, 0x10, 0x10},  // 'r'
-    {0x00, 0x00, 0x0E, 0x10, 0x0E, 0x01, 0x1E},  // 's'
-    {0x08, 0x08, 0x1C, 0x08, 0x08, 0x09, 0x06},  // 't'
-    {0x00, 0x00, 0x11, 0x11, 0x11, 0x13, 0x0D},  // 'u'
-    {0x00, 0x00, 0x11, 0x11, 0x11, 0x0A, 0x04},  // 'v'
-    {0x00, 0x00, 0x11, 0x11, 0x15, 0x15, 0x0A},  // 'w'
-    {0x00, 0x00, 0x11, 0x0A, 0x04, 0x0A, 0x11},  // 'x'
-    {0x00, 0x00, 0x11, 0x11, 0x0F, 0x01, 0x0E},  // 'y'
-    {0x00, 0x00, 0x1F, 0x02, 0x04, 0x08, 0x1F},  // 'z'
-    {0x02, 0x04, 0x04, 0x08, 0x04, 0x04, 0x02},  // '{'
-    {0x04, 0x04, 0x04, 0x04, 0x04, 0x04, 0x04},  // '|'
-    {0x08, 0x04, 0x04, 0x02, 0x04, 0x04, 0x08},  // '}'
-    {0x00, 0x00, 0x08, 0x15, 0x02, 0x00, 0x00},  // '~'
-};
-
-void DrawText(Document& sheet, int32_t x, int32_t y, const std::string& text, uint16_t ink) {
-  for (unsigned char ch : text) {
-    const int glyph = ch >= 32 && ch < 127 ? ch - 32 : '?' - 32;
-    for (int row = 0; row < kGlyphHeight; ++row)
-      for (int col = 0; col < kGlyphWidth; ++col) {
-        if ((kFont[glyph][row] >> (kGlyphWidth - 1 - col) & 1) == 0) continue;
-        const int32_t px = x + col, py = y + row;
-        if (px < 0 || py < 0 || px >= sheet.width || py >= sheet.height) continue;
-        for (int c = 0; c < 3; ++c) sheet.At(px, py, c) = ink;
-      }
-    x += kAdvance;
-  }
+// Labels are set by Qt in a real font: hand-drawn letters are too easily
+// misread ("g" as "9").
+QFont LabelFont(int pixelSize, bool bold = false) {
+  QFont font(QStringLiteral("DejaVu Sans"));
+  font.setStyleHint(QFont::SansSerif);
+  font.setPixelSize(pixelSize);
+  font.setBold(bold);
+  return font;
 }
 
-// Words laid into lines of at most `columns` characters; a word longer than
-// a line is cut. At most maxLines lines, the last one ending in "..." when
-// text is left over.
-std::vector<std::string> Wrap(const std::string& text, std::size_t columns, std::size_t maxLines) {
-  std::vector<std::string> lines;
-  std::string line;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    std::size_t end = text.find(' ', i);
-    if (end == std::string::npos) end = text.size();
-    std::string word = text.substr(i, end - i);
-    i = end + 1;
-    if (word.empty()) continue;
-    while (word.size() > columns) {
-      if (!line.empty()) lines.push_back(line), line.clear();
-      lines.push_back(word.substr(0, columns));
-      word = word.substr(columns);
+// The text laid out in lines of at most `width` pixels, at most maxLines of
+// them; the last one ends in an ellipsis when text is left over.
+QStringList Wrap(const QString& text, const QFont& font, int width, int maxLines) {
+  QStringList lines;
+  QTextLayout layout(text, font);
+  layout.beginLayout();
+  for (;;) {
+    QTextLine line = layout.createLine();
+    if (!line.isValid()) break;
+    line.setLineWidth(width);
+    if (lines.size() + 1 == maxLines) {
+      const QString rest = text.mid(line.textStart());
+      lines << QFontMetrics(font).elidedText(rest, Qt::ElideRight, width);
+      break;
     }
-    if (line.empty())
-      line = word;
-    else if (line.size() + 1 + word.size() <= columns)
-      line += " " + word;
-    else
-      lines.push_back(line), line = word;
+    lines << text.mid(line.textStart(), line.textLength()).trimmed();
   }
-  if (!line.empty()) lines.push_back(line);
-  if (lines.size() > maxLines) {
-    lines.resize(maxLines);
-    std::string& last = lines.back();
-    last = last.substr(0, std::min(last.size(), columns - std::min<std::size_t>(columns, 3))) + "...";
-  }
+  layout.endLayout();
   return lines;
 }
 
@@ -221,11 +111,24 @@ Document Thumbnail(const Document& photo, int32_t width) {
   return t;
 }
 
-void Paste(Document& sheet, const Document& cell, int32_t left, int32_t top) {
-  const Document c = cell.depth == 8 ? cell : standin::ConvertDepth(cell, 8);
-  for (int32_t y = 0; y < c.height; ++y)
-    for (int32_t x = 0; x < c.width; ++x)
-      for (int k = 0; k < 3; ++k) sheet.At(left + x, top + y, k) = c.At(x, y, k);
+QImage ToImage(const Document& picture) {
+  const Document p = picture.depth == 8 ? picture : standin::ConvertDepth(picture, 8);
+  QImage image(p.width, p.height, QImage::Format_RGB32);
+  for (int32_t y = 0; y < p.height; ++y)
+    for (int32_t x = 0; x < p.width; ++x) image.setPixel(x, y, qRgb(p.At(x, y, 0), p.At(x, y, 1), p.At(x, y, 2)));
+  return image;
+}
+
+Document ToDocument(const QImage& image) {
+  Document d = Document::Make(image.width(), image.height(), 8);
+  for (int32_t y = 0; y < d.height; ++y)
+    for (int32_t x = 0; x < d.width; ++x) {
+      const QRgb c = image.pixel(x, y);
+      d.At(x, y, 0) = static_cast<uint16_t>(qRed(c));
+      d.At(x, y, 1) = static_cast<uint16_t>(qGreen(c));
+      d.At(x, y, 2) = static_cast<uint16_t>(qBlue(c));
+    }
+  return d;
 }
 
 // ------------------------------------------------------------ the module
@@ -372,31 +275,55 @@ int main(int argc, char** argv) {
     cells.push_back({label, host.Doc()});
   }
 
-  // The grid: a title line, then cells of the thumbnail and up to three
-  // lines of label.
+  // Qt sets the text; the sheet is drawn off screen, no display needed.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  int qtArgc = 1;
+  char* qtArgv[] = {argv[0], nullptr};
+  QGuiApplication app(qtArgc, qtArgv);
+
+  // The grid: the effect's name and what was swept, then cells of the
+  // thumbnail with up to three lines of label under it.
   constexpr int32_t kGap = 10, kLabelLines = 3;
-  const int32_t cellHeight = thumb.height + 4 + kLabelLines * kLineHeight;
+  const QFont titleFont = LabelFont(18, true), subtitleFont = LabelFont(12), labelFont = LabelFont(11);
+  const int32_t labelLine = QFontMetrics(labelFont).lineSpacing();
+  const int32_t titleHeight = QFontMetrics(titleFont).lineSpacing() + QFontMetrics(subtitleFont).lineSpacing();
+  const int32_t cellHeight = thumb.height + 4 + kLabelLines * labelLine;
   const int32_t cols = std::min<int32_t>(columns, static_cast<int32_t>(cells.size()));
   const int32_t rows = (static_cast<int32_t>(cells.size()) + cols - 1) / cols;
-  const int32_t top = kGap + 2 * kLineHeight;
-  Document sheet = Document::Make(kGap + cols * (thumb.width + kGap), top + rows * (cellHeight + kGap), 8);
-  std::fill(sheet.samples.begin(), sheet.samples.end(), uint16_t{36});
-  DrawText(sheet, kGap, kGap,
-           std::string(fx::DisplayName(*effect)) + ": " + std::to_string(cells.size() - 1) + " " +
-               list.label + ", " + std::to_string(depth) + "-bit",
-           235);
-  const std::size_t labelColumns = static_cast<std::size_t>(std::max(1, (thumb.width + 1) / kAdvance));
-  for (std::size_t i = 0; i < cells.size(); ++i) {
-    const int32_t left = kGap + static_cast<int32_t>(i % cols) * (thumb.width + kGap);
-    const int32_t y = top + static_cast<int32_t>(i / cols) * (cellHeight + kGap);
-    Paste(sheet, cells[i].picture, left, y);
-    int32_t line = y + thumb.height + 4;
-    for (const std::string& text : Wrap(cells[i].label, labelColumns, kLabelLines)) {
-      DrawText(sheet, left, line, text, 215);
-      line += kLineHeight;
+  const int32_t top = kGap + titleHeight + kGap;
+  QImage sheet(kGap + cols * (thumb.width + kGap), top + rows * (cellHeight + kGap), QImage::Format_RGB32);
+  sheet.fill(QColor(36, 36, 36));
+  {
+    QPainter painter(&sheet);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    const int32_t textWidth = sheet.width() - 2 * kGap;
+    painter.setPen(QColor(240, 240, 240));
+    painter.setFont(titleFont);
+    const QFontMetrics titleMetrics(titleFont);
+    painter.drawText(QRect(kGap, kGap, textWidth, titleMetrics.lineSpacing()), Qt::AlignLeft | Qt::AlignTop,
+                     titleMetrics.elidedText(QString::fromUtf8(fx::DisplayName(*effect)), Qt::ElideRight, textWidth));
+    painter.setPen(QColor(190, 190, 190));
+    painter.setFont(subtitleFont);
+    const QString subtitle = QStringLiteral("%1 %2, %3-bit")
+                                 .arg(cells.size() - 1)
+                                 .arg(QString::fromUtf8(list.label))
+                                 .arg(depth);
+    painter.drawText(QRect(kGap, kGap + titleMetrics.lineSpacing(), textWidth, QFontMetrics(subtitleFont).lineSpacing()),
+                     Qt::AlignLeft | Qt::AlignTop, subtitle);
+    painter.setPen(QColor(225, 225, 225));
+    painter.setFont(labelFont);
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+      const int32_t left = kGap + static_cast<int32_t>(i % cols) * (thumb.width + kGap);
+      const int32_t y = top + static_cast<int32_t>(i / cols) * (cellHeight + kGap);
+      painter.drawImage(QPoint(left, y), ToImage(cells[i].picture));
+      int32_t line = y + thumb.height + 4;
+      for (const QString& text : Wrap(QString::fromUtf8(cells[i].label), labelFont, thumb.width, kLabelLines)) {
+        painter.drawText(QRect(left, line, thumb.width, labelLine), Qt::AlignHCenter | Qt::AlignTop, text);
+        line += labelLine;
+      }
     }
   }
-  if (!standin::WriteImage(positional[2], sheet, error)) return Fail(error);
+  if (!standin::WriteImage(positional[2], ToDocument(sheet), error)) return Fail(error);
   std::cout << positional[2] << ": " << cells.size() - 1 << " items of " << listKey << "\n";
   return 0;
 }

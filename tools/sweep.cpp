@@ -40,7 +40,7 @@ using standin::Document;
 // Effects whose grain is laid out per tile: only the same tiling promises the
 // same image.
 bool FollowsTheTiling(const std::string& registryName) {
-  static const std::set<std::string> kByDesign = {"FauxFilm", "Grain"};
+  static const std::set<std::string> kByDesign = {"FauxFilm", "Grain", "NightVision"};
   return kByDesign.count(registryName) != 0;
 }
 

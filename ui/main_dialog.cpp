@@ -2,16 +2,25 @@
 
 #include <QBoxLayout>
 #include <QButtonGroup>
+#include <QCursor>
+#include <QDir>
 #include <QErrorMessage>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStackedWidget>
+#include <QStyle>
 #include <QToolButton>
+
+#include <algorithm>
 
 #include "framework/host_services.h"
 #include "plugin/entry_call.h"
@@ -58,6 +67,27 @@ QPushButton* PushButton(QBoxLayout* row, QWidget* parent, const char* text) {
   auto* button = new QPushButton(QString::fromLatin1(text), parent);
   row->addWidget(button);
   return button;
+}
+
+// The screen the dialog will show on: its parent's, else the one under the
+// mouse, where a dialog without a parent opens.
+QScreen* ScreenFor(const QWidget& dialog) {
+  if (dialog.parentWidget() != nullptr) return dialog.screen();
+  if (QScreen* s = QGuiApplication::screenAt(QCursor::pos())) return s;
+  return dialog.screen();
+}
+
+// The room a window has on its screen: the available area less the frame a
+// window manager draws around it, which is not known before the window is
+// shown and is reckoned as the style's title bar and frame.
+QSize RoomOnScreen(const QWidget& dialog) {
+  const QScreen* screen = ScreenFor(dialog);
+  if (screen == nullptr) return {QWIDGETSIZE_MAX, QWIDGETSIZE_MAX};
+  const QStyle* style = dialog.style();
+  const int border = 2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth);
+  const QSize available = screen->availableGeometry().size();
+  return {available.width() - border,
+          available.height() - border - style->pixelMetric(QStyle::PM_TitleBarHeight)};
 }
 
 }  // namespace
@@ -126,7 +156,35 @@ MainDialog::MainDialog(QWidget* parent, ps::EntryCall& call, ps::PreviewRenderer
   connect(ok, &QPushButton::clicked, this, &MainDialog::accept);
 
   viewer_->zoomToFit();
-  setFixedSize(sizeHint());
+  fitScreen(upper, panel);
+}
+
+void MainDialog::fitScreen(QWidget* upper, QWidget* panel) {
+  const QSize room = RoomOnScreen(*this);
+  const QSize hint = sizeHint();
+  if (hint.width() <= room.width() && hint.height() <= room.height()) {
+    setFixedSize(hint);
+    return;
+  }
+  // Taller or wider than the screen, the buttons below would be out of
+  // reach: the panel scrolls instead, at its own width, and the dialog is
+  // no taller than the screen.
+  panelScroll_ = new QScrollArea(upper);
+  panelScroll_->setFrameShape(QFrame::NoFrame);
+  panelScroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  panelScroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  panelScroll_->setWidgetResizable(true);
+  // The panel scrolls rather than squeezing its controls.
+  panel->setMinimumHeight(panel->sizeHint().height());
+  delete BoxLayout(upper)->replaceWidget(panel, panelScroll_);
+  panelScroll_->setWidget(panel);
+  const int scrollBarWidth = panelScroll_->verticalScrollBar()->sizeHint().width();
+  panelScroll_->setFixedWidth(kPanelWidth + scrollBarWidth);
+  // The preview, zoom bar and buttons keep their room on a screen lower
+  // than all of them.
+  layout()->activate();
+  const int height = std::min(hint.height(), room.height());
+  setFixedSize(hint.width() + scrollBarWidth, std::max(height, layout()->minimumSize().height()));
 }
 
 MainDialog::~MainDialog() {
@@ -187,12 +245,9 @@ void MainDialog::buildPanel(QWidget* panel) {
       case fx::Kind::Colour:
         control = new ColorControl(p, container);
         break;
-      case fx::Kind::Point: {
-        auto* point = new PointControl(p, container);
-        if ((p.flags & fx::kNoHandle) == 0) viewer_->addPointControl(point);
-        control = point;
+      case fx::Kind::Point:
+        control = new PointControl(p, container);
         break;
-      }
       case fx::Kind::ImageFile:
         control = new ImageFileControl(p, container);
         break;
@@ -257,17 +312,25 @@ void MainDialog::buildPanel(QWidget* panel) {
     if (control == nullptr) continue;
     connect(control, &psControl::changed, this, &MainDialog::onControlChange);
     controls_.push_back(control);
-    if ((p.flags & fx::kHidden) || hiddenGroups > 0) {
+    const bool hidden = (p.flags & fx::kHidden) || hiddenGroups > 0;
+    if (hidden) {
       p.flags |= fx::kHidden;
       control->hideControl();
     }
     if (pageButton != nullptr) pageButton->addControl(control);
+    // With pages, the preview offers the handles of what can be seen: the
+    // page shown and what is outside the pages.
+    if (p.kind == fx::Kind::Point && (p.flags & fx::kNoHandle) == 0 && !(pages && hidden)) {
+      const int handlePage = pageButton != nullptr ? static_cast<int>(groupButtons_.size()) - 1 : Viewer::kEveryPage;
+      viewer_->addPointControl(static_cast<PointControl*>(control), handlePage);
+    }
   }
 
   refresh(true);
   if (!groupButtons_.empty()) {
     groupButtons_.front()->radioButton()->setChecked(true);
     pageStack_->setCurrentIndex(0);
+    viewer_->showPage(0);
   }
 }
 
@@ -311,7 +374,9 @@ void MainDialog::onControlChange() {
 }
 
 void MainDialog::onGroupSelect(int page) {
-  if (pageStack_ != nullptr) pageStack_->setCurrentIndex(page);
+  if (pageStack_ == nullptr) return;
+  pageStack_->setCurrentIndex(page);
+  viewer_->showPage(page);
 }
 
 void MainDialog::zoomChanged(float zoom) {
@@ -331,17 +396,25 @@ void MainDialog::onReset() {
   viewer_->invalidate();
 }
 
-QString MainDialog::presetFolder() const {
-  return presetsFolder_ ? ps::DataFolder(fx::kVendorFolder, "Presets") : QString();
+QString MainDialog::presetFolder(bool saving) const {
+  if (presetsFolder_) return ps::DataFolder(fx::kVendorFolder, "Presets");
+  // Never the working directory: inside a host that is often the program's
+  // own, read-only folder.
+  const QString last = ps::LastPresetFolder();
+  if (!last.isEmpty()) return last;
+  const QString user = ps::UserPresetFolder();
+  if (saving) QDir().mkpath(user);
+  return QFileInfo(user).isDir() ? user : QDir::homePath();
 }
 
 void MainDialog::onSave() {
-  QFileDialog chooser(this, QStringLiteral("Save Preset"), presetFolder(),
+  QFileDialog chooser(this, QStringLiteral("Save Preset"), presetFolder(true),
                       QString::fromLatin1(kPresetFilter));
   chooser.setObjectName(QStringLiteral("save"));
   chooser.setAcceptMode(QFileDialog::AcceptSave);
   if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) return;
   QString name = chooser.selectedFiles().constFirst();
+  ps::RememberPresetFolder(name);
   const QString extension = QFileInfo(name).suffix();
   if (extension != QLatin1String("kvr") && extension != QLatin1String("KVR")) name += QLatin1String(".kvr");
   bool saved = false;
@@ -359,15 +432,17 @@ void MainDialog::onSave() {
 }
 
 void MainDialog::onLoad() {
-  QFileDialog chooser(this, QStringLiteral("Load Preset"), presetFolder(),
+  QFileDialog chooser(this, QStringLiteral("Load Preset"), presetFolder(false),
                       QString::fromLatin1(kPresetFilter));
   chooser.setObjectName(QStringLiteral("load"));
   chooser.setAcceptMode(QFileDialog::AcceptOpen);
   chooser.setFileMode(QFileDialog::ExistingFile);
   if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) return;
+  const QString name = chooser.selectedFiles().constFirst();
+  ps::RememberPresetFolder(name);
   bool loaded = false;
   try {
-    loaded = call_.LoadPreset(QFile::encodeName(chooser.selectedFiles().constFirst()).constData());
+    loaded = call_.LoadPreset(QFile::encodeName(name).constData());
   } catch (...) {
   }
   if (loaded) {

@@ -13,6 +13,7 @@
 class QButtonGroup;
 class QGroupBox;
 class QLabel;
+class QScrollArea;
 class QStackedWidget;
 class QToolButton;
 class GroupButton;
@@ -37,6 +38,9 @@ class MainDialog : public QDialog {
   QButtonGroup* pageSelector() const { return pageSelector_; }
   QStackedWidget* pageStack() const { return pageStack_; }
   QLabel* zoomLabel() const { return zoomLabel_; }
+  // The scroll area round the controls panel; none when the dialog fits
+  // its screen.
+  QScrollArea* panelScroll() const { return panelScroll_; }
 
  private slots:
   void onLoad();
@@ -48,11 +52,14 @@ class MainDialog : public QDialog {
 
  private:
   void buildPanel(QWidget* panel);
+  // Gives the dialog its fixed size, within the screen's height.
+  void fitScreen(QWidget* upper, QWidget* panel);
   void refresh(bool updateWidgets);
   // Position of a record in the effect's list, 0 when it is not there.
   int32_t indexOf(const fx::Parameter& p) const;
   void notify(int32_t index);
-  QString presetFolder() const;
+  // Where the preset choosers start; saving makes the user's folder.
+  QString presetFolder(bool saving) const;
 
   Viewer* viewer_ = nullptr;
   ps::EntryCall& call_;
@@ -69,6 +76,7 @@ class MainDialog : public QDialog {
   QButtonGroup* pageSelector_ = nullptr;
   QGroupBox* pageSelectorBox_ = nullptr;
   QStackedWidget* pageStack_ = nullptr;
+  QScrollArea* panelScroll_ = nullptr;
   bool presetsFolder_ = false;
   bool ready_ = false;
 };

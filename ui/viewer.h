@@ -25,15 +25,27 @@ class Viewer : public QWidget {
   Viewer(QWidget* parent, ps::EntryCall& call, ps::PreviewRenderer& preview);
   ~Viewer() override;
 
-  // Adds a draggable handle for the point control's parameter.
-  void addPointControl(PointControl* control);
+  // Handles of controls outside the dialog's pages show with every page.
+  static constexpr int kEveryPage = -1;
+  // Adds a draggable handle for the point control's parameter, shown while
+  // its page is (or always).
+  void addPointControl(PointControl* control, int page = kEveryPage);
+  // The page of the dialog now shown: only its handles, those of every page
+  // and those of enabled parameters are drawn and can be grabbed.
+  void showPage(int page);
+  bool isHandleShown(int index) const;
   // Marks the preview for re-rendering and schedules a repaint.
   void invalidate();
 
   float zoom() const { return zoom_; }
-  // Where the zoomed image lies, in widget coordinates.
+  // Where the zoomed image lies, in the screen's pixels over the widget
+  // (widget coordinates times the device pixel ratio). The zoom counts
+  // screen pixels too: at 1:1 each image pixel is one pixel of the screen.
   const fx::Rect& imageRect() const { return imageRect_; }
+  qreal pixelRatio() const { return ratio_; }
   bool isDirty() const { return dirty_; }
+  // Whether the unprocessed source is shown (the backslash key is held).
+  bool isShowingOriginal() const { return comparing_; }
   int hotHandle() const { return hot_; }
   bool hasBuffer() const { return buffer_ != nullptr; }
 
@@ -59,6 +71,13 @@ class Viewer : public QWidget {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void enterEvent(QEnterEvent* event) override;
+  void leaveEvent(QEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+  // Watches the keyboard of the whole window: the backslash key shows the
+  // original while the mouse is over the preview, whichever widget has the
+  // keyboard focus.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   struct ZoomGeometry {
@@ -67,25 +86,48 @@ class Viewer : public QWidget {
     int32_t offsetX = 0, offsetY = 0;
   };
   ZoomGeometry geometryFor(float z) const;
-  // Shows document point d under widget point p at zoom z.
+  // Shows document point d under device point p at zoom z.
   void placeView(QPoint d, QPoint p, float z, bool forced);
-  void reallocate(int w, int h);
+  // Takes up the widget's device pixel ratio when it changed (the window
+  // went to another screen).
+  void followRatio();
+  QPoint toDevice(QPoint widgetPoint) const;
+  QPoint fromDevice(QPoint devicePoint) const;
+  QSize deviceSize() const;
+  QPoint deviceToDocument(QPoint devicePoint) const;
+  void reallocate(QSize deviceArea);
   void renderPreview();
-  void drawImage(QPainter& painter, const fx::Rect& visible);
-  // The first enabled handle whose square holds the widget point, or -1.
+  // The unprocessed source in the same view, in its own buffer, so that the
+  // rendered result is still there when the comparison ends.
+  void renderOriginal();
+  void setComparing(bool on);
+  void drawImage(QPainter& painter, const ps::TileBuffer& shown, const fx::Rect& visible);
+  // The first shown handle whose square holds the widget point, or -1.
   int handleAt(QPoint p) const;
-  QPoint center() const { return {width() / 2, height() / 2}; }
+  // The middle of the preview, in device pixels.
+  QPoint center() const { return {deviceSize().width() / 2, deviceSize().height() / 2}; }
 
   ps::EntryCall& call_;
   ps::PreviewRenderer& preview_;
   ps::TileBuffer* buffer_ = nullptr;
-  std::vector<PointControl*> points_;
+  ps::TileBuffer* original_ = nullptr;
+  struct Handle {
+    PointControl* control;
+    int page;
+  };
+  std::vector<Handle> handles_;
+  int shownPage_ = 0;
   int hot_ = -1;
   bool draggingHandle_ = false;
   bool panning_ = false;
   bool dragging_ = false;
   bool dirty_ = true;
+  bool originalDirty_ = true;
+  bool comparing_ = false;
+  bool hovered_ = false;
   float zoom_ = 0;
+  qreal ratio_ = 1;
+  bool fitted_ = false;
   int32_t imageWidth_ = 1, imageHeight_ = 1;
   fx::Rect imageRect_;
   int32_t canvasWidth_ = 0, canvasHeight_ = 0;

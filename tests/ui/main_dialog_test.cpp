@@ -11,14 +11,22 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStackedWidget>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QToolButton>
 
+#include "framework/host_services.h"
 #include "framework/settings_block.h"
+#include "ui/data_folders.h"
 #include "ui/ps_control.h"
 #include "ui/viewer.h"
 #include "ui_fixture.h"
@@ -131,6 +139,85 @@ TEST(MainDialogLayout, EffectsReadingOutsideTheirTileCannotZoom) {
   for (const char* text : {"Fit", "-", "+", "1:1"}) EXPECT_FALSE(ZoomButton(*d, text)->isEnabled()) << text;
 }
 
+// ---------------------------------------------------------------- screen size
+
+// The room the dialog reckons with on a screen: its available area less a
+// window manager's title bar and frame.
+int RoomHeight(const QWidget& d, const QScreen& screen) {
+  const QStyle* style = d.style();
+  return screen.availableGeometry().height() - 2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth) -
+         style->pixelMetric(QStyle::PM_TitleBarHeight);
+}
+
+TEST(MainDialogScreen, ThePanelScrollsExactlyWhenTheDialogIsTallerThanTheScreen) {
+  QScreen* desk = uitest::Screen("Desk");
+  QScreen* laptop = uitest::Screen("Laptop");
+  ASSERT_NE(desk, laptop) << "the test screens are missing";
+  struct Case {
+    const char* name;
+    const fx::EffectRoutines& effect;
+    QScreen* screen;
+    bool scrolls;
+  };
+  const Case cases[] = {
+      {"tall on the desk", uitest::kTall, desk, false},  {"tall on the laptop", uitest::kTall, laptop, true},
+      {"pages on the laptop", uitest::kPages, laptop, false},
+      {"Diffusion on the laptop", uitest::Registered("Diffusion"), laptop, true},
+      {"Bleach Bypass on the laptop", uitest::Registered("BleachBypass"), laptop, false},
+      {"one group on a narrow screen", uitest::kOneGroup, uitest::Screen("Small"), true},
+  };
+  for (const Case& c : cases) {
+    Session s(c.effect);
+    // What the dialog asks for where it has all the room it wants.
+    auto deskWindow = uitest::WindowOn(desk);
+    const QSize natural = s.Dialog(deskWindow.get())->size();
+    auto host = uitest::WindowOn(c.screen);
+    auto d = s.Dialog(host.get());
+    const bool wider = natural.width() > c.screen->availableGeometry().width() -
+                                              2 * d->style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
+    EXPECT_EQ(natural.height() > RoomHeight(*d, *c.screen) || wider, c.scrolls) << c.name;
+    EXPECT_EQ(d->panelScroll() != nullptr, c.scrolls) << c.name;
+    EXPECT_EQ(d->minimumSize(), d->maximumSize()) << c.name;
+    if (!c.scrolls) {
+      // Exactly the layout it always had.
+      EXPECT_EQ(d->size(), natural) << c.name;
+      EXPECT_EQ(d->size(), d->sizeHint()) << c.name;
+      continue;
+    }
+    // As tall as the screen allows, no taller than it needs.
+    EXPECT_EQ(d->height(), std::min(natural.height(), RoomHeight(*d, *c.screen))) << c.name;
+    d->show();
+    Settle();
+    // Every button is inside the dialog, the panel keeps its width beside a
+    // scroll bar, and scrolling down reaches the last control.
+    for (QPushButton* b : d->findChildren<QPushButton*>()) {
+      if (!b->isVisibleTo(d.get()) || !d->isAncestorOf(b) || d->panelScroll()->isAncestorOf(b)) continue;
+      const QRect at(b->mapTo(d.get(), QPoint(0, 0)), b->size());
+      EXPECT_TRUE(d->rect().contains(at)) << c.name << " " << b->text().toStdString();
+    }
+    QWidget* panel = d->panelScroll()->widget();
+    EXPECT_EQ(panel->width(), 310) << c.name;
+    EXPECT_TRUE(d->panelScroll()->verticalScrollBar()->isVisible()) << c.name;
+    if (natural.height() > RoomHeight(*d, *c.screen)) {
+      EXPECT_GT(d->panelScroll()->verticalScrollBar()->maximum(), 0) << c.name;
+    }
+    EXPECT_EQ(d->viewer()->size(), QSize(480, 350)) << c.name;
+    // Nothing overlaps: the panel's scroll area starts right of the preview
+    // and ends inside the dialog.
+    const QRect scrollAt(d->panelScroll()->mapTo(d.get(), QPoint(0, 0)), d->panelScroll()->size());
+    EXPECT_GE(scrollAt.left(), d->viewer()->mapTo(d.get(), QPoint(480, 0)).x()) << c.name;
+    EXPECT_LE(scrollAt.right(), d->rect().right()) << c.name;
+    EXPECT_EQ(d->width(), natural.width() + scrollAt.width() - 310) << c.name;
+    QWidget* last = nullptr;
+    for (psControl* control : d->controls())
+      if (control->mainWidget()->isVisibleTo(panel)) last = control->mainWidget();
+    ASSERT_NE(last, nullptr) << c.name;
+    d->panelScroll()->ensureWidgetVisible(last, 0, 0);
+    const QPoint lastAt = last->mapTo(d->panelScroll()->viewport(), QPoint(0, last->height() - 1));
+    EXPECT_TRUE(d->panelScroll()->viewport()->rect().contains(lastAt)) << c.name;
+  }
+}
+
 TEST(MainDialogPages, TwoOrMoreGroupsBecomePagesChosenByRadioButtons) {
   Session s(uitest::kPages);
   auto d = s.Dialog();
@@ -208,6 +295,86 @@ TEST(MainDialogPages, AHiddenGroupHidesItsControlsButKeepsThem) {
   EXPECT_EQ(s.Param("hiddenMode").listIndex, 0);
 }
 
+// Whether the preview offers the point's handle: lit under the mouse and
+// grabbed by a press (the press is released where it was made).
+bool Grabbable(Viewer& viewer, const fx::Parameter& point) {
+  const QPoint at = viewer.pointToWidget(point.point.x, point.point.y);
+  const QPointF global = viewer.mapToGlobal(QPointF(at));
+  QMouseEvent move(QEvent::MouseMove, QPointF(at), global, Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(&viewer, &move);
+  const bool lit = viewer.hotHandle() >= 0;
+  QMouseEvent press(QEvent::MouseButtonPress, QPointF(at), global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&viewer, &press);
+  const bool grabbed = viewer.hotHandle() >= 0;
+  QMouseEvent release(QEvent::MouseButtonRelease, QPointF(at), global, Qt::LeftButton, Qt::NoButton,
+                      Qt::NoModifier);
+  QApplication::sendEvent(&viewer, &release);
+  EXPECT_EQ(lit, grabbed) << point.key;
+  return grabbed;
+}
+
+TEST(MainDialogPages, ThePreviewOffersTheHandlesOfThePageShownAndOfWhatIsOutsidePages) {
+  Session s(uitest::kPagePoints);
+  auto d = s.Dialog();
+  d->show();
+  Settle();
+  struct Case {
+    int page;
+    QStringList grabbable;
+  };
+  const Case cases[] = {
+      {0, {"firstPoint", "alwaysPoint"}},
+      {1, {"secondPoint", "innerPoint", "alwaysPoint"}},
+      {2, {"alwaysPoint"}},
+      {0, {"firstPoint", "alwaysPoint"}},
+  };
+  const char* const points[] = {"firstPoint", "secondPoint", "innerPoint", "alwaysPoint", "secretPoint"};
+  for (const Case& c : cases) {
+    d->groupButtons()[static_cast<std::size_t>(c.page)]->radioButton()->click();
+    QStringList offered;
+    for (const char* key : points)
+      if (Grabbable(*d->viewer(), s.Param(key))) offered << key;
+    EXPECT_EQ(offered, c.grabbable) << "page " << c.page;
+    // The points stay where they were: presses only grabbed.
+    EXPECT_EQ(s.Param("secondPoint").point.x, 0.3);
+  }
+  // The page shown offers only its enabled points.
+  d->groupButtons()[1]->radioButton()->click();
+  fx::SetEnabled(s.Param("innerPoint"), false);
+  EXPECT_TRUE(Grabbable(*d->viewer(), s.Param("secondPoint")));
+  EXPECT_FALSE(Grabbable(*d->viewer(), s.Param("innerPoint")));
+
+  // The drawn squares follow: the first page's handle is gone on the second.
+  const QImage shot = d->viewer()->grab().toImage();
+  const QPoint first = d->viewer()->pointToWidget(-0.3, -0.3), second = d->viewer()->pointToWidget(0.3, -0.3);
+  EXPECT_EQ(shot.pixelColor(second.x() - 4, second.y()), QColor(Qt::white));
+  EXPECT_NE(shot.pixelColor(first.x() - 4, first.y()), QColor(Qt::white));
+}
+
+TEST(MainDialogPages, WithoutPagesEveryHandleIsOffered) {
+  Session s(uitest::kKinds);
+  auto d = s.Dialog();
+  d->show();
+  Settle();
+  EXPECT_TRUE(Grabbable(*d->viewer(), s.Param("center")));
+  // A point marked as no handle is never one.
+  EXPECT_FALSE(Grabbable(*d->viewer(), s.Param("fixed")));
+}
+
+TEST(MainDialogPages, DiffusionOffersItsCornerPinOnlyOnItsTexturePage) {
+  Session s(uitest::Registered("Diffusion"));
+  auto d = s.Dialog();
+  d->show();
+  Settle();
+  const char* const points[] = {"dveCornerPinUL", "dveCornerPinUR", "dveCornerPinLR", "dveCornerPinLL",
+                                "dvePosition"};
+  ASSERT_EQ(d->groupButtons().size(), 3u);
+  for (int page : {0, 1, 2}) {
+    d->groupButtons()[static_cast<std::size_t>(page)]->radioButton()->click();
+    for (const char* key : points) EXPECT_EQ(Grabbable(*d->viewer(), s.Param(key)), page == 2) << page << key;
+  }
+}
+
 // ---------------------------------------------------------------- presets
 
 TEST(MainDialogPresets, SavingAppendsKvrUnlessTheNameHasIt) {
@@ -233,6 +400,76 @@ TEST(MainDialogPresets, SavingAppendsKvrUnlessTheNameHasIt) {
     EXPECT_EQ(copy->parameters[fx::IndexOfKey(*copy, "amount")].number, 12.5);
     copy->routines->destroy(copy);
   }
+}
+
+// The folder the next preset chooser starts in; the chooser is cancelled.
+QString StartFolder(MainDialog& d, const char* slot) {
+  QString folder;
+  WhenModal<QFileDialog>([&folder](QFileDialog* chooser) {
+    folder = chooser->directory().absolutePath();
+    chooser->reject();
+  });
+  QMetaObject::invokeMethod(&d, slot);
+  return folder;
+}
+
+TEST(MainDialogPresets, TheChoosersStartInTheUserFolderThenInTheLastOneUsed) {
+  // The process's own data and home folders, not the user's.
+  const QString user = ps::UserPresetFolder();
+  ASSERT_EQ(user, QFile::decodeName(qgetenv("XDG_DATA_HOME")) + "/ovra/Presets");
+  QDir(user).removeRecursively();
+  QSettings(QSettings::NativeFormat, QSettings::UserScope, "ovra", "dialog").clear();
+  const QString home = QDir(QDir::homePath()).absolutePath();
+
+  Session s(uitest::kKinds);
+  auto d = s.Dialog();
+  d->show();
+  Settle();
+  // Before the first save there is no folder of presets to look in.
+  EXPECT_EQ(StartFolder(*d, "onLoad"), home);
+  EXPECT_FALSE(QFileInfo::exists(user));
+  EXPECT_EQ(StartFolder(*d, "onSave"), user);
+  EXPECT_TRUE(QFileInfo(user).isDir());
+  EXPECT_EQ(StartFolder(*d, "onLoad"), user);
+
+  // A folder chosen once is where both choosers start, in later dialogs too.
+  QTemporaryDir elsewhere;
+  const QString chosen = QDir(elsewhere.path()).absolutePath();
+  SaveAs(*d, elsewhere.filePath("mine"));
+  ASSERT_TRUE(QFileInfo::exists(elsewhere.filePath("mine.kvr")));
+  EXPECT_EQ(StartFolder(*d, "onSave"), chosen);
+  d.reset();
+  d = s.Dialog();
+  d->show();
+  EXPECT_EQ(StartFolder(*d, "onLoad"), chosen);
+  Load(*d, elsewhere.filePath("mine.kvr"));
+  EXPECT_EQ(StartFolder(*d, "onSave"), chosen);
+
+  // A folder that has gone is forgotten.
+  ASSERT_TRUE(elsewhere.remove());
+  EXPECT_EQ(StartFolder(*d, "onLoad"), user);
+
+  SaveAs(*d, QDir(user).filePath("again"));
+  EXPECT_EQ(StartFolder(*d, "onLoad"), user);
+}
+
+TEST(MainDialogPresets, AnEffectWithPresetsBesideTheModuleKeepsToThatFolder) {
+  QTemporaryDir elsewhere;
+  {
+    Session s(uitest::kKinds);
+    auto d = s.Dialog();
+    d->show();
+    SaveAs(*d, elsewhere.filePath("mine"));
+    ASSERT_EQ(StartFolder(*d, "onLoad"), QDir(elsewhere.path()).absolutePath());
+  }
+  Session s(uitest::kModulePresets);
+  const QString moduleFolder = ps::DataFolder(fx::kVendorFolder, "Presets");
+  ASSERT_FALSE(moduleFolder.isEmpty());
+  ASSERT_TRUE(QDir().mkpath(moduleFolder));
+  auto d = s.Dialog();
+  d->show();
+  EXPECT_EQ(StartFolder(*d, "onLoad"), QDir(moduleFolder).absolutePath());
+  EXPECT_EQ(StartFolder(*d, "onSave"), QDir(moduleFolder).absolutePath());
 }
 
 TEST(MainDialogPresets, CancellingTheChoosersChangesNothing) {

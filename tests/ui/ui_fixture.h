@@ -10,14 +10,17 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPointer>
+#include <QScreen>
 #include <QTimer>
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "framework/effect.h"
+#include "framework/registry.h"
 #include "host/document.h"
 #include "host/standin_host.h"
 #include "imaging/raster.h"
@@ -106,6 +109,31 @@ inline constexpr fx::ParamSpec kPagesParams[] = {
 };
 static_assert(fx::ValidTable(kPagesParams));
 
+// Points on two of three pages, in a plain group outside them and in a
+// hidden group.
+inline constexpr fx::ParamSpec kPagePointsParams[] = {
+    fx::Image("background", "Background"),
+    fx::Group("first", "First"),
+    fx::Point("firstPoint", "First Point", {-0.3, -0.3}),
+    fx::End(),
+    fx::Group("second", "Second"),
+    fx::Point("secondPoint", "Second Point", {0.3, -0.3}),
+    fx::Group("inner", "Inner"),
+    fx::Point("innerPoint", "Inner Point", {0.3, 0.0}),
+    fx::End(),
+    fx::End(),
+    fx::Group("third", "Third"),
+    fx::Range("thirdAmount", "Third Amount", 0, 100, 50),
+    fx::End(),
+    fx::Group("always", "Always").Flags(fx::kPlainGroup),
+    fx::Point("alwaysPoint", "Always Point", {0.0, 0.3}),
+    fx::End(),
+    fx::Group("secret", "Secret").Flags(fx::kHidden),
+    fx::Point("secretPoint", "Secret Point", {-0.3, 0.3}),
+    fx::End(),
+};
+static_assert(fx::ValidTable(kPagePointsParams));
+
 // No groups: every kind of control, a whole-number range and a point that
 // is no handle.
 inline constexpr fx::ParamSpec kKindsParams[] = {
@@ -123,21 +151,102 @@ inline constexpr fx::ParamSpec kKindsParams[] = {
 };
 static_assert(fx::ValidTable(kKindsParams));
 
+// Two dozen sliders: taller than a laptop's screen, lower than a desktop's.
+inline constexpr fx::ParamSpec kTallParams[] = {
+    fx::Image("background", "Background"),
+    fx::Range("step01", "Step 1", 0, 100, 1),
+    fx::Range("step02", "Step 2", 0, 100, 2),
+    fx::Range("step03", "Step 3", 0, 100, 3),
+    fx::Range("step04", "Step 4", 0, 100, 4),
+    fx::Range("step05", "Step 5", 0, 100, 5),
+    fx::Range("step06", "Step 6", 0, 100, 6),
+    fx::Range("step07", "Step 7", 0, 100, 7),
+    fx::Range("step08", "Step 8", 0, 100, 8),
+    fx::Range("step09", "Step 9", 0, 100, 9),
+    fx::Range("step10", "Step 10", 0, 100, 10),
+    fx::Range("step11", "Step 11", 0, 100, 11),
+    fx::Range("step12", "Step 12", 0, 100, 12),
+    fx::Range("step13", "Step 13", 0, 100, 13),
+    fx::Range("step14", "Step 14", 0, 100, 14),
+    fx::Range("step15", "Step 15", 0, 100, 15),
+    fx::Range("step16", "Step 16", 0, 100, 16),
+    fx::Range("step17", "Step 17", 0, 100, 17),
+    fx::Range("step18", "Step 18", 0, 100, 18),
+    fx::Range("step19", "Step 19", 0, 100, 19),
+    fx::Range("step20", "Step 20", 0, 100, 20),
+    fx::Range("step21", "Step 21", 0, 100, 21),
+    fx::Range("step22", "Step 22", 0, 100, 22),
+    fx::Range("step23", "Step 23", 0, 100, 23),
+    fx::Range("step24", "Step 24", 0, 100, 24),
+};
+static_assert(fx::ValidTable(kTallParams));
+
+// Presets kept in the module's folder.
+inline constexpr fx::ParamSpec kModulePresetsParams[] = {
+    fx::Image("background", "Background"),
+    fx::PresetsFolder(),
+    fx::Range("amount", "Amount", 0, 100, 50),
+};
+static_assert(fx::ValidTable(kModulePresetsParams));
+
 inline constexpr fx::EffectType kOneGroupType{"Ovra One Group", "", kOneGroupParams, 0};
 inline constexpr fx::EffectType kPagesType{"Ovra Pages", "", kPagesParams, 0};
 inline constexpr fx::EffectType kKindsType{"Ovra Kinds", "", kKindsParams, 0};
+inline constexpr fx::EffectType kPagePointsType{"Ovra Page Points", "", kPagePointsParams, 0};
+inline constexpr fx::EffectType kModulePresetsType{"Ovra Module Presets", "", kModulePresetsParams, 0};
+inline constexpr fx::EffectType kTallType{"Ovra Tall", "", kTallParams, 0};
 // Reads outside its tile: previewed whole, so the zoom buttons are off.
 inline constexpr fx::EffectType kOutsideType{"Ovra Outside", "", kOneGroupParams, fx::kReadsOutsideTile};
 
 inline constexpr const fx::EffectRoutines& kOneGroup = fx::RoutinesOf<Invert, kOneGroupType>;
 inline constexpr const fx::EffectRoutines& kPages = fx::RoutinesOf<Invert, kPagesType>;
 inline constexpr const fx::EffectRoutines& kKinds = fx::RoutinesOf<Invert, kKindsType>;
+inline constexpr const fx::EffectRoutines& kPagePoints = fx::RoutinesOf<Invert, kPagePointsType>;
+inline constexpr const fx::EffectRoutines& kModulePresets = fx::RoutinesOf<Invert, kModulePresetsType>;
+inline constexpr const fx::EffectRoutines& kTall = fx::RoutinesOf<Invert, kTallType>;
 inline constexpr const fx::EffectRoutines& kOutside = fx::RoutinesOf<Invert, kOutsideType>;
+
+// The screens of the test process (offscreen platform): a desktop monitor
+// (the primary one), a laptop's, a high-density one and one narrower than
+// the dialog, side by side.
+struct TestScreen {
+  const char* name;
+  int x, width, height;
+  int ratio;
+};
+inline constexpr TestScreen kScreens[] = {
+    {"Desk", 0, 1920, 1200, 1},
+    {"Laptop", 1920, 1366, 768, 1},
+    {"Dense", 3286, 1280, 800, 2},
+    {"Small", 4566, 800, 600, 1},
+};
+
+// Sets up the screens and the process's own data and settings folders
+// (below a temporary folder) before the application object is made.
+void PrepareSurroundings();
 
 // The process's application object, made the way the module makes it.
 inline QApplication& App() {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  PrepareSurroundings();
   return ps::Application();
+}
+
+// The screen of that name (the primary one when there is none: another
+// platform than offscreen was asked for).
+inline QScreen* Screen(const char* name) {
+  App();
+  for (QScreen* s : QGuiApplication::screens())
+    if (s->name() == QLatin1String(name)) return s;
+  return QGuiApplication::primaryScreen();
+}
+
+// A window standing on a screen, as the host's window a dialog is made for.
+inline std::unique_ptr<QWidget> WindowOn(QScreen* screen) {
+  auto w = std::make_unique<QWidget>();
+  w->setScreen(screen);
+  w->move(screen->geometry().topLeft() + QPoint(10, 10));
+  w->winId();
+  return w;
 }
 
 // A smooth 8- or 16-bit test document.
@@ -174,7 +283,9 @@ class Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  std::unique_ptr<MainDialog> Dialog() { return std::make_unique<MainDialog>(nullptr, *call, *preview); }
+  std::unique_ptr<MainDialog> Dialog(QWidget* parent = nullptr) {
+    return std::make_unique<MainDialog>(parent, *call, *preview);
+  }
   fx::Parameter& Param(const char* key) { return effect->parameters[fx::IndexOfKey(*effect, key)]; }
 
   standin::Host host;
@@ -184,6 +295,15 @@ class Session {
   std::unique_ptr<ps::EntryCall> call;
   std::unique_ptr<ps::PreviewRenderer> preview;
 };
+
+// A registered effect of the module, by registry name.
+inline const fx::EffectRoutines& Registered(const char* name) {
+  fx::EffectRegistry& registry = fx::Registry();
+  for (int i = 0; i < registry.Count(); ++i)
+    if (std::string(registry.NameAt(i)) == name) return registry.RoutinesAt(i);
+  ADD_FAILURE() << name << " is not registered";
+  return kOneGroup;
+}
 
 // Calls act with the next visible modal dialog of type T, from inside its
 // event loop. If none comes, whatever modal dialog is up is cancelled so the
