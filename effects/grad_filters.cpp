@@ -24,7 +24,6 @@ namespace {
 using grads::kMaskView;
 using grads::kOriginal;
 using grads::kOutput;
-using grads::RowOf;
 
 inline constexpr const char* kGradViews[] = {"Output", "Grad", "Original"};
 inline constexpr const char* kSpotViews[] = {"Output", "Spot", "Original"};

@@ -40,9 +40,9 @@ static_assert(ValidTable(kStreaksParams));
 // vertical lengths: long blurs in one direction draw streaks.
 class Streaks final : public Effect {
  public:
-  static consteval int Key(std::string_view key) { return KeyIndex(kStreaksParams, key); }
+  static consteval int Key(std::string_view key) { return RowOf(kStreaksParams, key); }
   enum View { kOutput, kSelection, kOriginal };
-  static constexpr MatteParams kMatte{KeyIndex(kStreaksParams, "mattePosition")};
+  static constexpr MatteParams kMatte{RowOf(kStreaksParams, "mattePosition")};
   static constexpr MatteViews kMatteViews{kOriginal, kSelection};
   using Effect::Effect;
 
@@ -141,7 +141,7 @@ void ShowWeight(const Raster& source, Raster& destination, const Rect& rect, std
 // complement of another, each weighted by a tonal band of the luminance.
 class Flashing final : public Effect {
  public:
-  static consteval int Key(std::string_view key) { return KeyIndex(kFlashingParams, key); }
+  static consteval int Key(std::string_view key) { return RowOf(kFlashingParams, key); }
   enum View { kOutput, kShadowsView, kHighlightsView, kOriginal };
   using Effect::Effect;
 
@@ -229,7 +229,7 @@ static_assert(ValidTable(kGoldReflectorParams));
 // fill of a reflector held towards the subject.
 class Reflector final : public Effect {
  public:
-  static consteval int Key(std::string_view key) { return KeyIndex(kSilverReflectorParams, key); }
+  static consteval int Key(std::string_view key) { return RowOf(kSilverReflectorParams, key); }
   enum View { kOutput, kSelection, kOriginal };
   static constexpr MatteViews kMatteViews{kOriginal, kSelection};
   using Effect::Effect;

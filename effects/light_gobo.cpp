@@ -108,7 +108,7 @@ struct Placed {
 template <const auto& kParams>
 class Stage : public Effect {
  public:
-  static consteval int Key(std::string_view key) { return KeyIndex(kParams, key); }
+  static consteval int Key(std::string_view key) { return RowOf(kParams, key); }
   using Effect::Effect;
 
   void ParameterChanged(int32_t index) {

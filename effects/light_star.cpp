@@ -73,9 +73,9 @@ void Cross(Raster& m, const Rect& rect, float s, int32_t passes) {
 
 class Star final : public Effect {
  public:
-  static consteval int Key(std::string_view key) { return KeyIndex(kStarParams, key); }
+  static consteval int Key(std::string_view key) { return RowOf(kStarParams, key); }
   enum View { kOutput, kSelection, kStars, kOriginal };
-  static constexpr MatteParams kMatte{KeyIndex(kStarParams, "mattePosition")};
+  static constexpr MatteParams kMatte{RowOf(kStarParams, "mattePosition")};
   using Effect::Effect;
 
   bool IsActive() const {
@@ -228,9 +228,9 @@ inline constexpr int32_t kPollRows = 20;
 
 class VariStar final : public Effect {
  public:
-  static consteval int Key(std::string_view key) { return KeyIndex(kVariStarParams, key); }
+  static consteval int Key(std::string_view key) { return RowOf(kVariStarParams, key); }
   enum View { kOutput, kSelection, kStars, kOriginal };
-  static constexpr MatteParams kMatte{KeyIndex(kVariStarParams, "mattePosition")};
+  static constexpr MatteParams kMatte{RowOf(kVariStarParams, "mattePosition")};
   using Effect::Effect;
 
   bool IsActive() const {

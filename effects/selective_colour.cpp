@@ -78,12 +78,12 @@ static_assert(ValidTable(kEnhancingParams));
 // pixel it touches gets the whole boost.
 class Enhancing final : public Effect {
  public:
-  static constexpr int kView = Row(kEnhancingParams, "view");
-  static constexpr int kEnhancing = Row(kEnhancingParams, "enhancing");
-  static constexpr int kPreset = Row(kEnhancingParams, "preset");
-  static constexpr int kHue = Row(kEnhancingParams, "hue");
-  static constexpr int kRange = Row(kEnhancingParams, "matteRange");
-  static constexpr int kBlur = Row(kEnhancingParams, "matteBlur");
+  static constexpr int kView = RowOf(kEnhancingParams, "view");
+  static constexpr int kEnhancing = RowOf(kEnhancingParams, "enhancing");
+  static constexpr int kPreset = RowOf(kEnhancingParams, "preset");
+  static constexpr int kHue = RowOf(kEnhancingParams, "hue");
+  static constexpr int kRange = RowOf(kEnhancingParams, "matteRange");
+  static constexpr int kBlur = RowOf(kEnhancingParams, "matteBlur");
   enum View { kOutput, kSelectionView, kOriginal };
   using Effect::Effect;
 
@@ -164,9 +164,9 @@ static_assert(ValidTable(kSelectiveColorParams));
 // into the image through the selection matte.
 class SelectiveColor final : public Effect {
  public:
-  static constexpr int kView = Row(kSelectiveColorParams, "view");
-  static constexpr CorrectionRows kCorrection{Row(kSelectiveColorParams, "hue")};
-  static constexpr SelectionParams kSelection{Row(kSelectiveColorParams, "extractOn")};
+  static constexpr int kView = RowOf(kSelectiveColorParams, "view");
+  static constexpr CorrectionRows kCorrection{RowOf(kSelectiveColorParams, "hue")};
+  static constexpr SelectionParams kSelection{RowOf(kSelectiveColorParams, "extractOn")};
   enum View { kOutput, kSelectionView, kOriginal };
   using Effect::Effect;
 
@@ -234,15 +234,15 @@ static_assert(ValidTable(kPolarizerParams));
 // the grad afterwards, as the gels' grad does.
 class Polarizer final : public Effect {
  public:
-  static constexpr int kView = Row(kPolarizerParams, "view");
-  static constexpr CorrectionRows kCorrection{Row(kPolarizerParams, "hue")};
-  static constexpr int kColour = Row(kPolarizerParams, "matteColor");
-  static constexpr int kRange = Row(kPolarizerParams, "matteRange");
-  static constexpr int kBlur = Row(kPolarizerParams, "matteBlur");
-  static constexpr int kGradEnable = Row(kPolarizerParams, "gradEnable");
-  static constexpr int kGradOpacity = Row(kPolarizerParams, "grad_opacity");
-  static constexpr int kGradNd = Row(kPolarizerParams, "grad_nd");
-  static constexpr int kDirection = Row(kPolarizerParams, "dir");
+  static constexpr int kView = RowOf(kPolarizerParams, "view");
+  static constexpr CorrectionRows kCorrection{RowOf(kPolarizerParams, "hue")};
+  static constexpr int kColour = RowOf(kPolarizerParams, "matteColor");
+  static constexpr int kRange = RowOf(kPolarizerParams, "matteRange");
+  static constexpr int kBlur = RowOf(kPolarizerParams, "matteBlur");
+  static constexpr int kGradEnable = RowOf(kPolarizerParams, "gradEnable");
+  static constexpr int kGradOpacity = RowOf(kPolarizerParams, "grad_opacity");
+  static constexpr int kGradNd = RowOf(kPolarizerParams, "grad_nd");
+  static constexpr int kDirection = RowOf(kPolarizerParams, "dir");
   enum View { kOutput, kSelectionView, kGradView, kSkyView, kOriginal };
   using Effect::Effect;
 

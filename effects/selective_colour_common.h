@@ -14,14 +14,6 @@
 
 namespace fx::effects {
 
-// The row of a key in a parameter table; a missing key is a compile-time
-// error where the row is looked up in a constant expression.
-constexpr int Row(std::span<const ParamSpec> table, std::string_view key) {
-  for (std::size_t i = 0; i < table.size(); ++i)
-    if (table[i].key != nullptr && key == table[i].key) return static_cast<int>(i);
-  throw "no row of the table has this key";
-}
-
 // The correction group: hue, saturation, brightness, contrast, gamma, the
 // three master gains and the temperature, in that order after its header.
 constexpr std::array<ParamSpec, 11> CorrectionGroup(const char* label, double saturation) {

@@ -53,12 +53,12 @@ static_assert(ValidTable(kOverexposeParams));
 // whitening follows a quarter sine, so it starts slowly.
 class Overexpose final : public Effect {
  public:
-  static constexpr int kView = Row(kOverexposeParams, "view");
-  static constexpr int kAmount = Row(kOverexposeParams, "amount");
-  static constexpr int kIntensity = Row(kOverexposeParams, "intensity");
-  static constexpr int kBlurX = Row(kOverexposeParams, "blurX");
-  static constexpr int kBlurY = Row(kOverexposeParams, "blurY");
-  static constexpr int kGang = Row(kOverexposeParams, "gang");
+  static constexpr int kView = RowOf(kOverexposeParams, "view");
+  static constexpr int kAmount = RowOf(kOverexposeParams, "amount");
+  static constexpr int kIntensity = RowOf(kOverexposeParams, "intensity");
+  static constexpr int kBlurX = RowOf(kOverexposeParams, "blurX");
+  static constexpr int kBlurY = RowOf(kOverexposeParams, "blurY");
+  static constexpr int kGang = RowOf(kOverexposeParams, "gang");
   enum View { kOutput, kOriginal };
   using Effect::Effect;
 
@@ -203,11 +203,11 @@ static_assert(ValidTable(kInfraredParams));
 // and is then seen through a black-and-white filter.
 class Infrared final : public Effect {
  public:
-  static constexpr int kView = Row(kInfraredParams, "view");
-  static constexpr int kFilter = Row(kInfraredParams, "filter");
-  static constexpr WhiteGlowRows kGlow{Row(kInfraredParams, "mist")};
-  static constexpr ToneRows kTone{Row(kInfraredParams, "brightness")};
-  static constexpr MatteParams kMatte{Row(kInfraredParams, "mattePosition")};
+  static constexpr int kView = RowOf(kInfraredParams, "view");
+  static constexpr int kFilter = RowOf(kInfraredParams, "filter");
+  static constexpr WhiteGlowRows kGlow{RowOf(kInfraredParams, "mist")};
+  static constexpr ToneRows kTone{RowOf(kInfraredParams, "brightness")};
+  static constexpr MatteParams kMatte{RowOf(kInfraredParams, "mattePosition")};
   enum View { kOutput, kSelectionView, kOriginal };
   static constexpr MatteViews kMatteViews{kOriginal, kSelectionView};
   using Effect::Effect;
@@ -276,17 +276,17 @@ static_assert(ValidTable(kNightVisionParams));
 // the glow of the bright parts and the tube's colourless noise.
 class NightVision final : public Effect {
  public:
-  static constexpr int kView = Row(kNightVisionParams, "view");
-  static constexpr int kFilter = Row(kNightVisionParams, "filter");
-  static constexpr int kTintColour = Row(kNightVisionParams, "TintColor");
-  static constexpr int kTintMode = Row(kNightVisionParams, "tintMode");
-  static constexpr int kHighlights = Row(kNightVisionParams, "highlights");
-  static constexpr WhiteGlowRows kGlow{Row(kNightVisionParams, "glowMode")};
-  static constexpr int kGrainSize = Row(kNightVisionParams, "GrainSize");
-  static constexpr int kGrainAmount = Row(kNightVisionParams, "GrainAmount");
-  static constexpr int kGrainSoftness = Row(kNightVisionParams, "GrainSoftness");
-  static constexpr ToneRows kTone{Row(kNightVisionParams, "brightness")};
-  static constexpr MatteParams kMatte{Row(kNightVisionParams, "mattePosition")};
+  static constexpr int kView = RowOf(kNightVisionParams, "view");
+  static constexpr int kFilter = RowOf(kNightVisionParams, "filter");
+  static constexpr int kTintColour = RowOf(kNightVisionParams, "TintColor");
+  static constexpr int kTintMode = RowOf(kNightVisionParams, "tintMode");
+  static constexpr int kHighlights = RowOf(kNightVisionParams, "highlights");
+  static constexpr WhiteGlowRows kGlow{RowOf(kNightVisionParams, "glowMode")};
+  static constexpr int kGrainSize = RowOf(kNightVisionParams, "GrainSize");
+  static constexpr int kGrainAmount = RowOf(kNightVisionParams, "GrainAmount");
+  static constexpr int kGrainSoftness = RowOf(kNightVisionParams, "GrainSoftness");
+  static constexpr ToneRows kTone{RowOf(kNightVisionParams, "brightness")};
+  static constexpr MatteParams kMatte{RowOf(kNightVisionParams, "mattePosition")};
   enum View { kOutput, kSelectionView, kOriginal };
   static constexpr MatteViews kMatteViews{kOriginal, kSelectionView};
   using Effect::Effect;
@@ -372,19 +372,19 @@ static_assert(ValidTable(kDayForNightParams));
 // less saturated, harder tone.
 class DayForNight final : public Effect {
  public:
-  static constexpr int kView = Row(kDayForNightParams, "view");
-  static constexpr int kBlurX = Row(kDayForNightParams, "blurX");
-  static constexpr int kBlurY = Row(kDayForNightParams, "blurY");
-  static constexpr int kGang = Row(kDayForNightParams, "blurGang");
-  static constexpr int kOpacity = Row(kDayForNightParams, "opacity");
-  static constexpr int kGelColour = Row(kDayForNightParams, "gelColor");
-  static constexpr int kGelOpacity = Row(kDayForNightParams, "gelOpacity");
-  static constexpr int kHighlights = Row(kDayForNightParams, "highlights");
-  static constexpr int kHue = Row(kDayForNightParams, "hue");
-  static constexpr int kSaturation = Row(kDayForNightParams, "sat");
-  static constexpr int kBrightness = Row(kDayForNightParams, "bri");
-  static constexpr int kContrast = Row(kDayForNightParams, "con");
-  static constexpr int kGamma = Row(kDayForNightParams, "gam");
+  static constexpr int kView = RowOf(kDayForNightParams, "view");
+  static constexpr int kBlurX = RowOf(kDayForNightParams, "blurX");
+  static constexpr int kBlurY = RowOf(kDayForNightParams, "blurY");
+  static constexpr int kGang = RowOf(kDayForNightParams, "blurGang");
+  static constexpr int kOpacity = RowOf(kDayForNightParams, "opacity");
+  static constexpr int kGelColour = RowOf(kDayForNightParams, "gelColor");
+  static constexpr int kGelOpacity = RowOf(kDayForNightParams, "gelOpacity");
+  static constexpr int kHighlights = RowOf(kDayForNightParams, "highlights");
+  static constexpr int kHue = RowOf(kDayForNightParams, "hue");
+  static constexpr int kSaturation = RowOf(kDayForNightParams, "sat");
+  static constexpr int kBrightness = RowOf(kDayForNightParams, "bri");
+  static constexpr int kContrast = RowOf(kDayForNightParams, "con");
+  static constexpr int kGamma = RowOf(kDayForNightParams, "gam");
   enum View { kOutput, kOriginal };
   using Effect::Effect;
 

@@ -29,7 +29,6 @@ namespace {
 using grads::kMaskView;
 using grads::kOriginal;
 using grads::kOutput;
-using grads::RowOf;
 
 inline constexpr const char* kSpotViews[] = {"Output", "Spot", "Original"};
 

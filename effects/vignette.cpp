@@ -23,7 +23,6 @@ namespace {
 using grads::kMaskView;
 using grads::kOriginal;
 using grads::kOutput;
-using grads::RowOf;
 
 inline constexpr const char* kShapeViews[] = {"Output", "Shape", "Original"};
 inline constexpr const char* kTypeItems[] = {"Circular", "Rectangular"};

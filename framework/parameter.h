@@ -312,8 +312,9 @@ constexpr bool ValidTable(std::span<const ParamSpec> table, LastGroup last = Las
 // parameters by key rather than by hand-kept positions:
 //   static constexpr int kAmount = RowOf(kParams, "amount");
 // A key the table lacks is a compile-time error in constant evaluation.
-constexpr int RowOf(std::span<const ParamSpec> table, std::string_view key) {
-  for (std::size_t i = 0; i < table.size(); ++i)
+// Searching from row `from` finds a row whose key its group also carries.
+constexpr int RowOf(std::span<const ParamSpec> table, std::string_view key, int from = 0) {
+  for (std::size_t i = static_cast<std::size_t>(from); i < table.size(); ++i)
     if (table[i].key != nullptr && key == table[i].key) return static_cast<int>(i);
   throw "no row with this key";
 }
