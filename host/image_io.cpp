@@ -759,6 +759,14 @@ bool WriteImageImpl(const std::string& path, const Document& doc, std::string& e
 
 }  // namespace
 
+std::string OutputFormatNote(const std::string& path, int depth, bool& writable) {
+  const Format format = FormatOfExtension(path);
+  writable = format != Format::kUnknown;
+  if (!writable) return "unknown output format; use .png, .jpg, .jpeg, .tif or .tiff";
+  if (format == Format::kJpeg && depth == 16) return "JPEG holds 8 bits: the 16-bit result is written at 8 bits";
+  return "";
+}
+
 bool ReadImage(const std::string& path, Document& out, std::string& error) {
   try {
     return ReadImageImpl(path, out, error);

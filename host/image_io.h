@@ -63,6 +63,10 @@ bool ReadImage(const std::string& path, Document& out, std::string& error);
 // write is removed.
 bool WriteImage(const std::string& path, const Document& doc, std::string& error);
 
+// Whether WriteImage writes path's format (by its extension); the text says
+// why not, or what it will do to a document of that depth (empty: nothing).
+std::string OutputFormatNote(const std::string& path, int depth, bool& writable);
+
 // The document at another depth (8 or 16), sample by sample with Sample8To16 or
 // Sample16To8; samples above the full scale count as full scale. Any other
 // depth, or the document's own, returns a copy.
