@@ -186,6 +186,7 @@ struct Plan {
   bool showDialog = false;
   std::string stdoutFormat;
   bool batch = false;  // messages name the file they are about
+  WriteOptions write;
 };
 
 // One file: read, render, write whole, then the registry. 0 or 1, the
@@ -195,12 +196,19 @@ int RunJob(const Module& module, const Plan& plan, const Job& job, Progress& pro
   std::string error;
   progress.Stage(index, name, "reading");
   Document doc;
-  if (!ReadImage(job.input, doc, error)) {
+  std::string warning;
+  if (!ReadImage(job.input, doc, error, warning)) {
     progress.End();
     if (job.input != job.shownInput && error.rfind(job.input, 0) == 0)
       error = job.shownInput + error.substr(job.input.size());
     std::cerr << "ovra-host: " << error << "\n";
     return 1;
+  }
+  if (!warning.empty()) {
+    progress.End();
+    if (job.input != job.shownInput && warning.rfind(job.input, 0) == 0)
+      warning = job.shownInput + warning.substr(job.input.size());
+    std::cerr << "ovra-host: warning: " << warning << "\n";
   }
   if (plan.depth != 0 && plan.depth != doc.depth) doc = ConvertDepth(doc, plan.depth);
   Host host(plan.options);
@@ -221,12 +229,12 @@ int RunJob(const Module& module, const Plan& plan, const Job& job, Progress& pro
     return 1;
   }
   progress.Stage(index, name, "writing");
-  const auto writeImage = [&host](const std::string& temp, std::string& why) {
-    return WriteImage(temp, host.Doc(), why);
+  const auto writeImage = [&host, &plan](const std::string& temp, std::string& why) {
+    return WriteImage(temp, host.Doc(), why, plan.write);
   };
   if (job.output == "-") {
     const std::string temp = MakeTemp(plan.stdoutFormat);
-    const bool ok = !temp.empty() && WriteImage(temp, host.Doc(), error) && CopyFileTo(temp, 1);
+    const bool ok = !temp.empty() && WriteImage(temp, host.Doc(), error, plan.write) && CopyFileTo(temp, 1);
     if (!temp.empty()) unlink(temp.c_str());
     if (!ok) {
       progress.End();
@@ -280,6 +288,7 @@ int Apply(const Args& args) {
   plan.options.interleaved = transfer == "interleaved";
   plan.showDialog = args.Has("--dialog");
   plan.registry = args.Get("--registry");
+  plan.write.quality = quality;
 
   std::vector<std::string> inputs(args.positional.begin() + 1, args.positional.end());
   std::vector<Job> list;
@@ -349,7 +358,10 @@ int Apply(const Args& args) {
     }
     bool writable = false;
     const std::string note = OutputFormatNote(j.output, plan.depth == 0 ? 8 : plan.depth, writable);
-    if (!writable) refuse(j.output + ": " + note);
+    if (!writable)
+      refuse(j.output + ": " + note);
+    else if (!note.empty() && !args.Has("--quiet"))
+      std::cerr << "ovra-host: " << j.output << ": " << note << "\n";
   }
   if (failed) return 1;
   {
