@@ -342,11 +342,11 @@ const SuiteCase kSuite[] = {
     {"basn6a16",
      16,
      {{0, 0, 32768, 32768, 0}, {31, 31, 0, 0, 32768}, {13, 7, 21202, 32768, 0}, {4, 0, 28539, 32768, 0}}},
-    // Palette with transparency: the transparency is dropped, colours stay.
+    // Palette with transparency: the colours as stored, the transparency kept as alpha.
     {"tbbn3p08", 8, {{0, 0, 255, 255, 255}, {31, 31, 255, 255, 255}, {13, 7, 143, 79, 79}, {4, 0, 255, 255, 255}}},
 };
 
-TEST(PngSuite, EveryLayoutReadsAsRgb) {
+TEST(PngSuite, EveryLayoutReadsAsRgbWithItsAlpha) {
   for (const SuiteCase& c : kSuite) {
     SCOPED_TRACE(c.name);
     Document doc;
@@ -362,6 +362,9 @@ TEST(PngSuite, EveryLayoutReadsAsRgb) {
       EXPECT_EQ(doc.At(p.x, p.y, 2), p.b) << p.x << "," << p.y;
     }
     const bool grey = c.name[4] == '0' || c.name[4] == '4';
+    EXPECT_EQ(doc.grey, grey);
+    const bool alpha = c.name[4] == '4' || c.name[4] == '6' || c.name[0] == 't';
+    EXPECT_EQ(doc.alpha.size(), alpha ? 32u * 32u : 0u);
     for (int y = 0; grey && y < 32; ++y) {
       for (int x = 0; x < 32; ++x) {
         ASSERT_EQ(doc.At(x, y, 0), doc.At(x, y, 1)) << x << "," << y;
@@ -539,21 +542,25 @@ std::vector<uint8_t> Bytes16(const std::vector<uint16_t>& samples) {
 }
 
 TEST_F(ImageIoTest, TiffLayoutsAllReadTheSamePicture) {
-  // An RGBA picture (alpha to be dropped) with edge tiles cut by the picture's
-  // border, written as strips or tiles, contiguous or in planes, plain or
-  // compressed: every layout reads as the same document.
+  // An RGBA picture (alpha kept beside the colour, unassociated) with edge
+  // tiles cut by the picture's border, written as strips or tiles, contiguous
+  // or in planes, plain or compressed: every layout reads as the same document.
   const uint32_t w = 20, h = 18;
   for (uint16_t bits : {uint16_t{8}, uint16_t{16}}) {
     auto fileSample = [&](uint32_t x, uint32_t y, uint32_t c) -> uint32_t {
       return bits == 8 ? (x * 11 + y * 7 + c * 50) % 256 : (x * 3001 + y * 7919 + c * 12345) % 65536;
     };
     Document expected = Document::Make(w, h, bits);
+    std::vector<uint16_t> expectedAlpha;
     for (uint32_t y = 0; y < h; ++y)
-      for (uint32_t x = 0; x < w; ++x)
+      for (uint32_t x = 0; x < w; ++x) {
         for (int c = 0; c < 3; ++c) {
           const uint32_t u = fileSample(x, y, c);
           expected.At(x, y, c) = static_cast<uint16_t>(bits == 8 ? u : FileToDocument16(u));
         }
+        const uint32_t a = fileSample(x, y, 3);
+        expectedAlpha.push_back(static_cast<uint16_t>(bits == 8 ? a : FileToDocument16(a)));
+      }
     for (uint16_t planar : {uint16_t{PLANARCONFIG_CONTIG}, uint16_t{PLANARCONFIG_SEPARATE}}) {
       std::vector<uint16_t> samples;
       const bool contig = planar == PLANARCONFIG_CONTIG;
@@ -581,13 +588,14 @@ TEST_F(ImageIoTest, TiffLayoutsAllReadTheSamePicture) {
           std::string error;
           ASSERT_TRUE(ReadImage(Path(name), doc, error)) << error;
           EXPECT_EQ(Difference(doc, expected), "");
+          EXPECT_EQ(doc.alpha, expectedAlpha);
         }
       }
     }
   }
 }
 
-TEST_F(ImageIoTest, GreyTiffsBecomeRgb) {
+TEST_F(ImageIoTest, GreyTiffsReadAsGreyRgb) {
   struct Case {
     const char* name;
     TiffSpec layout;
@@ -609,6 +617,8 @@ TEST_F(ImageIoTest, GreyTiffsBecomeRgb) {
     EXPECT_EQ(doc.depth, c.layout.bits);
     ASSERT_EQ(doc.samples.size(), c.grey.size() * 3);
     for (std::size_t i = 0; i < doc.samples.size(); ++i) EXPECT_EQ(doc.samples[i], c.grey[i / 3]) << i;
+    EXPECT_TRUE(doc.grey);
+    EXPECT_EQ(doc.alpha.size(), c.layout.spp == 2 ? c.grey.size() : 0u);
   }
 }
 
