@@ -234,8 +234,10 @@ int RunJob(const Module& module, const Plan& plan, const Job& job, Progress& pro
   };
   if (job.output == "-") {
     const std::string temp = MakeTemp(plan.stdoutFormat);
+    const int slot = temp.empty() ? -1 : TrackTemp(temp);
     const bool ok = !temp.empty() && WriteImage(temp, host.Doc(), error, plan.write) && CopyFileTo(temp, 1);
     if (!temp.empty()) unlink(temp.c_str());
+    UntrackTemp(slot);
     if (!ok) {
       progress.End();
       std::cerr << "ovra-host: standard output: " << (error.empty() ? std::strerror(errno) : error) << "\n";
@@ -383,18 +385,29 @@ int Apply(const Args& args) {
   const bool quiet = args.Has("--quiet");
   // Standard input is taken in whole before the render.
   std::string stdinCopy;
+  int stdinSlot = -1;
   for (Job& j : list) {
     if (j.input != "-") continue;
     std::vector<uint8_t> head;
     const std::string probe = MakeTemp("tmp");
+    int slot = probe.empty() ? -1 : TrackTemp(probe);
     if (probe.empty() || !ReadAllInto(0, probe, head)) {
       if (!probe.empty()) unlink(probe.c_str());
+      UntrackTemp(slot);
       std::cerr << "ovra-host: standard input: cannot read\n";
       return 1;
     }
+    // Named by its format, which the readers may go by.
     const std::string ext = SniffedExtension(head);
     stdinCopy = probe.substr(0, probe.size() - 3) + ext;
-    if (rename(probe.c_str(), stdinCopy.c_str()) != 0) stdinCopy = probe;
+    UntrackTemp(slot);
+    slot = TrackTemp(stdinCopy);
+    if (rename(probe.c_str(), stdinCopy.c_str()) != 0) {
+      UntrackTemp(slot);
+      stdinCopy = probe;
+      slot = TrackTemp(stdinCopy);
+    }
+    stdinSlot = slot;
     j.input = stdinCopy;
   }
 
@@ -450,6 +463,7 @@ int Apply(const Args& args) {
     progress.End();
   }
   if (!stdinCopy.empty()) unlink(stdinCopy.c_str());
+  UntrackTemp(stdinSlot);
   if (batch && (failures > 0 || !quiet))
     std::cerr << "ovra-host: " << list.size() - static_cast<std::size_t>(failures) << " of " << list.size()
               << " files written" << (failures ? ", " + std::to_string(failures) + " failed" : std::string()) << "\n";

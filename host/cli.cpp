@@ -305,6 +305,9 @@ int GatherSettings(Host& host, const Module& module, const std::string& entry, c
   return 0;
 }
 
+int TrackTemp(const std::string& path) { return ClaimSlot(path); }
+void UntrackTemp(int slot) { ReleaseSlot(slot); }
+
 void InstallInterruptCleanup() {
   for (int sig : kInterrupts) {
     struct sigaction sa{};

@@ -63,6 +63,10 @@ int GatherSettings(Host& host, const Module& module, const std::string& entry, c
 bool WriteWhole(const std::string& path, const std::function<bool(const std::string& temp, std::string& error)>& write,
                 std::string& error);
 void InstallInterruptCleanup();
+// A temporary file of our own for the interrupt handler to remove; the slot
+// (or -1 when all are taken) is given back with Untrack once it is gone.
+int TrackTemp(const std::string& path);
+void UntrackTemp(int slot);
 
 // Whether a file can be created at path: its folder exists, is a folder and
 // is writable, and path is not a folder. Empty when it can, else the reason.
