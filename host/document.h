@@ -1,11 +1,17 @@
 // An in-memory RGB document of the stand-in host: 8-bit samples 0..255 or
-// 16-bit samples 0..32768, three interleaved channels per pixel.
+// 16-bit samples 0..32768, three interleaved channels per pixel, with the
+// file's alpha channel and what the file said beside its pixels carried along.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace standin {
+
+// The metadata of the file a document was read from (ICC profile, EXIF,
+// XMP, IPTC, resolution), defined by the image files' code.
+struct ImageMetadata;
 
 struct Document {
   int32_t width = 0;
@@ -14,6 +20,13 @@ struct Document {
   // width * height * 3 samples, rows top-down. 8-bit documents use the low
   // byte range 0..255; 16-bit documents 0..32768.
   std::vector<uint16_t> samples;
+  // width * height alpha samples on the same scale, or empty when the file
+  // had no alpha. The filters render colour; alpha is carried through
+  // unchanged, as the module carries it.
+  std::vector<uint16_t> alpha;
+  // Read from a grey file: written back grey when every pixel still is.
+  bool grey = false;
+  std::shared_ptr<const ImageMetadata> metadata;
 
   static Document Make(int32_t width, int32_t height, int32_t depth) {
     Document d;
@@ -30,7 +43,11 @@ struct Document {
   uint16_t At(int32_t x, int32_t y, int c) const {
     return samples[(static_cast<std::size_t>(y) * width + x) * 3 + c];
   }
-  friend bool operator==(const Document&, const Document&) = default;
+  // The same picture: size, depth, colour and alpha (not where it came from).
+  friend bool operator==(const Document& a, const Document& b) {
+    return a.width == b.width && a.height == b.height && a.depth == b.depth && a.samples == b.samples &&
+           a.alpha == b.alpha;
+  }
 };
 
 }  // namespace standin

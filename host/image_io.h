@@ -1,32 +1,23 @@
-// Reading and writing the stand-in host's documents as PNG, JPEG and TIFF files.
+// Reading and writing the stand-in host's documents as image files, through
+// OpenImageIO: PNG, JPEG, TIFF, WebP, OpenEXR, DPX and the other formats it
+// reads, the format taken from the file's bytes.
 //
 // Samples: 8-bit documents hold 0..255, 16-bit documents 0..32768, while 16-bit
 // files hold 0..65535. The two 16-bit mappings below are exact inverses for
 // every document sample, so a 16-bit PNG or TIFF carries a document without loss.
 //
-// Reading picks the format from the file's first bytes, never its extension:
-//   PNG   1, 2, 4, 8 and 16 bits, grey, grey+alpha, RGB, RGBA and palette.
-//         Bit depths below 8 and palettes give an 8-bit document; 16-bit files
-//         a 16-bit one. Grey is copied to R, G and B; alpha and transparency
-//         are dropped; gamma and colour chunks are ignored (samples are taken
-//         as stored).
-//   JPEG  8-bit precision; grey is copied to R, G and B; CMYK and YCCK are
-//         converted without colour management by
-//         R = ((255 - C) * (255 - K) + 127) / 255 (likewise G from M, B from Y;
-//         files with the Adobe marker store the inks inverted, which is taken
-//         into account). Data that ends early or is damaged so that pixels are
-//         lost is refused rather than padded with grey.
-//   TIFF  8 or 16 bits per sample, unsigned integer samples, grey
-//         (min-is-black or min-is-white) or RGB, strips or tiles, contiguous
-//         or separate planes, any compression libtiff decodes. Extra samples
-//         (alpha) are dropped and colours taken as stored, premultiplied or
-//         not. Only the first image of the file is read; the orientation tag
-//         is ignored (rows are taken top-down).
-// Everything else (palette or CMYK TIFF, 12-bit JPEG, ...) is refused.
+// Reading takes pixel values exactly as stored: no colour conversion, and
+// alpha unassociated (never premultiplied or divided). Files of at most 8 bits
+// a sample give an 8-bit document; deeper integer files (10, 12, 16 bits) are
+// read at 16 bits, float files at 16 bits with values outside 0..1 clipped
+// (and a warning saying so). Grey files are copied to R, G and B and marked
+// grey; an alpha channel is kept beside the colour. The metadata that
+// describes the picture (ICC profile, EXIF, GPS, XMP, IPTC, resolution,
+// orientation) is kept for the output; orientation is not applied.
 //
-// Size limit: each side 1..kMaxImageSide and at most kMaxImagePixels pixels
-// (a 1.5 GiB sample buffer), checked from the header before any pixel buffer
-// is allocated, so a hostile header cannot make the host allocate without bound.
+// Size limit: each side 1..kMaxImageSide and at most kMaxImagePixels pixels,
+// checked from the header before any pixel is decoded, so a hostile header
+// cannot make the host decode or allocate without bound.
 //
 // Errors never throw: the functions return false and set `error` to one line
 // "<path>: <reason>"; a failed read leaves `out` as it was.
@@ -40,7 +31,7 @@
 namespace standin {
 
 inline constexpr int32_t kMaxImageSide = 65535;
-inline constexpr int64_t kMaxImagePixels = int64_t{1} << 28;
+inline constexpr int64_t kMaxImagePixels = int64_t{1} << 27;  // 134 million pixels
 
 // 16-bit file sample (0..65535) to document sample (0..32768).
 constexpr uint16_t FileToDocument16(uint32_t u) { return static_cast<uint16_t>((u * 32768u + 32767u) / 65535u); }
@@ -53,19 +44,32 @@ constexpr uint16_t Sample8To16(uint32_t s) { return static_cast<uint16_t>(s * 12
 constexpr uint16_t Sample16To8(uint32_t v) { return static_cast<uint16_t>((v * 255u + 16384u) / 32768u); }
 
 bool ReadImage(const std::string& path, Document& out, std::string& error);
+// The same; `warning` says what reading changed (clipped float values), or
+// is empty.
+bool ReadImage(const std::string& path, Document& out, std::string& error, std::string& warning);
 
-// Format by the path's extension, case-insensitive: .png (at the document's
-// depth), .jpg/.jpeg (8-bit, quality 92; a 16-bit document is converted with
-// Sample16To8), .tif/.tiff (RGB at the document's depth, deflate-compressed).
-// A document whose sample count does not match its size, whose depth is not 8
-// or 16, or whose size is beyond the reading limit is refused; samples above
-// the full scale are written as full scale. A file left incomplete by a failed
+struct WriteOptions {
+  int quality = 95;  // lossy formats, 1..100
+};
+
+// Format by the path's extension (any OpenImageIO writes). The document's
+// depth is kept where the format can hold it (8-bit JPEG gets a 16-bit
+// document through Sample16To8; float formats get v / 32768), its alpha is
+// written unassociated, a document read grey whose pixels are all still grey
+// is written grey, and the metadata it was read with is copied. A document
+// whose sample count does not match its size, whose depth is not 8 or 16,
+// or whose size is beyond the reading limit is refused; samples above the
+// full scale are written as full scale. A file left incomplete by a failed
 // write is removed.
-bool WriteImage(const std::string& path, const Document& doc, std::string& error);
+bool WriteImage(const std::string& path, const Document& doc, std::string& error, const WriteOptions& options = {});
+
+// Whether WriteImage writes path's format (by its extension); the text says
+// why not, or what it will do to a document of that depth (empty: nothing).
+std::string OutputFormatNote(const std::string& path, int depth, bool& writable);
 
 // The document at another depth (8 or 16), sample by sample with Sample8To16 or
-// Sample16To8; samples above the full scale count as full scale. Any other
-// depth, or the document's own, returns a copy.
+// Sample16To8, alpha likewise; samples above the full scale count as full
+// scale. Any other depth, or the document's own, returns a copy.
 Document ConvertDepth(const Document& doc, int depth);
 
 }  // namespace standin

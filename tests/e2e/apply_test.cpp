@@ -115,7 +115,7 @@ TEST_F(Apply, TheRegistryFileKeepsTheLastSettings) {
 }
 
 TEST_F(Apply, ParamsListsTheTable) {
-  const HostOutput o = RunHost("params BleachBypass");
+  const HostOutput o = RunHost("params BleachBypass --tsv");
   ASSERT_EQ(o.status, 0) << o.text;
   EXPECT_EQ(o.text,
             "0\t1\tbackground\t\n1\t4\tview\t0\n2\t2\tamount\t100\n3\t2\tsaturation\t0\n4\t2\tcontrast\t0\n"

@@ -168,7 +168,7 @@ TEST(ColourTone, HostListsColorCorrectParameters) {
     for (const char* k : {"Bri", "Con", "Gam", "R", "G", "B"}) row(2, p + k, "0");
     row(8, "", "");
   }
-  const HostOutput listed = RunHost("params ColorCorrect");
+  const HostOutput listed = RunHost("params ColorCorrect --tsv");
   EXPECT_EQ(listed.status, 0);
   EXPECT_EQ(index, 44);
   EXPECT_EQ(listed.text, expected);

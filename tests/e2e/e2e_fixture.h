@@ -2,6 +2,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <array>
@@ -51,6 +52,15 @@ inline HostOutput RunHost(const std::string& args) {
   const int status = pclose(p);
   o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return o;
+}
+
+// Processor time the finished child processes used, in seconds: what a run
+// costs, whatever the load of the machine does to its wall-clock time.
+inline double ChildCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_CHILDREN, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 inline standin::Module& RealModule() {

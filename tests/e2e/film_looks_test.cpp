@@ -139,7 +139,7 @@ TEST(FilmLooks, HostListsTelecineParameters) {
     for (const char* k : {"Brightness", "Contrast", "Gamma", "Pedestal"}) row(2, p + k, "0");
     row(8, "", "");
   }
-  const HostOutput listed = RunHost("params Telecine");
+  const HostOutput listed = RunHost("params Telecine --tsv");
   EXPECT_EQ(listed.text, expected);
   EXPECT_EQ(listed.status, 0);
   EXPECT_EQ(index, 40);
@@ -173,12 +173,12 @@ TEST(FilmLooks, HostListsFStopParameters) {
     row(3, p + "Gang", "0");
     row(8, "", "");
   }
-  const HostOutput listed = RunHost("params FStop");
+  const HostOutput listed = RunHost("params FStop --tsv");
   EXPECT_EQ(listed.text, expected);
   EXPECT_EQ(listed.status, 0);
   EXPECT_EQ(index, 32);
   // Printer Points: the same table around the neutral 25.
-  const HostOutput points = RunHost("params PIMAIN_PrinterPoints");
+  const HostOutput points = RunHost("params PIMAIN_PrinterPoints --tsv");
   EXPECT_EQ(points.status, 0);
   EXPECT_NE(points.text.find("3\t2\tred\t25\n"), std::string::npos) << points.text;
   EXPECT_NE(points.text.find("29\t2\thBlue\t25\n"), std::string::npos) << points.text;

@@ -49,7 +49,7 @@ Document Filtered(const Document& source, const fx::gels::GelRow& row) {
 
 TEST(GelCataloguesE2E, ParamsListsNineteenWithTheFirstRowChosen) {
   for (const char* entry : kEntries) {
-    const HostOutput o = RunHost(std::string("params ") + entry);
+    const HostOutput o = RunHost(std::string("params ") + entry + " --tsv");
     ASSERT_EQ(o.status, 0) << entry << ": " << o.text;
     const std::vector<std::string> lines = Lines(o.text);
     ASSERT_EQ(lines.size(), 19u) << entry << ":\n" << o.text;

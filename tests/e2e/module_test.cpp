@@ -128,7 +128,7 @@ TEST(HostCommand, ListsEveryExportedEntryPoint) {
 }
 
 TEST(HostCommand, ListsTheFiltersOfTheResources) {
-  const HostOutput o = RunHost("list --module " + kModulePath);
+  const HostOutput o = RunHost("list --resources --module " + kModulePath);
   EXPECT_EQ(o.status, 0) << o.text;
   EXPECT_EQ(o.text.substr(0, o.text.find('\n')), "16048\tOvra Soft Effects...\tPIMAIN_SoftEffects");
   EXPECT_EQ(std::count(o.text.begin(), o.text.end(), '\n'), 25);
