@@ -256,6 +256,15 @@ int32_t FindParam(const EffectParams& params, const std::string& key, std::strin
   if (found.empty() && group.empty())
     for (const ParamInfo& p : ps)
       if (usable(p) && !p.label.empty() && Lower(p.label) == Lower(bare)) found.push_back(p.index);
+  // A group shares its key with one of its rows (Split Field's "blur"): the
+  // key names the row, since a group header takes no value.
+  if (found.size() > 1) {
+    std::vector<int32_t> valued;
+    for (int32_t i : found)
+      if (const int32_t kind = ps[static_cast<std::size_t>(i)].kind; kind != 1 && kind != 7 && kind != 8)
+        valued.push_back(i);
+    if (valued.size() == 1) found = valued;
+  }
   if (found.size() == 1) return found[0];
   if (found.size() > 1) {
     error = "'" + key + "' names " + std::to_string(found.size()) + " parameters of " + params.effectName + ":";
