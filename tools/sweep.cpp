@@ -53,10 +53,11 @@ Document Pattern(int32_t width, int32_t height, int32_t depth) {
   return depth == 8 ? d : standin::ConvertDepth(d, depth);
 }
 
-// One named setting: (key, value) pairs applied over the defaults.
+// One named setting: (parameter index, value) pairs applied over the
+// defaults. By index, since a group may share its key with one of its rows.
 struct Variant {
   std::string name;
-  std::vector<std::pair<std::string, std::string>> set;
+  std::vector<std::pair<std::size_t, std::string>> set;
 };
 
 std::vector<Variant> VariantsOf(const fx::EffectInstance& instance) {
@@ -65,11 +66,11 @@ std::vector<Variant> VariantsOf(const fx::EffectInstance& instance) {
     const fx::Parameter& p = instance.parameters[i];
     const std::string key = p.key ? p.key : "";
     if (p.kind == fx::Kind::Range) {
-      variants.push_back({key + "=min", {{key, "-1e9"}}});
-      variants.push_back({key + "=max", {{key, "1e9"}}});
+      variants.push_back({key + "=min", {{i, "-1e9"}}});
+      variants.push_back({key + "=max", {{i, "1e9"}}});
     } else if (p.kind == fx::Kind::List && p.ItemCount() > 0) {
-      variants.push_back({key + "=last", {{key, std::to_string(p.ItemCount() - 1)}}});
-      variants.push_back({key + "=past", {{key, std::to_string(p.ItemCount() + 3)}}});
+      variants.push_back({key + "=last", {{i, std::to_string(p.ItemCount() - 1)}}});
+      variants.push_back({key + "=past", {{i, std::to_string(p.ItemCount() + 3)}}});
     }
   }
   return variants;
@@ -112,9 +113,9 @@ struct Sweep {
         Finding(entry + ": " + error);
         return;
       }
-      for (const auto& [key, value] : v.set)
-        for (const auto& r : view.records)
-          if (r.key == key && !standin::SetValue(block, r, value, error)) Finding(entry + " " + v.name + ": " + error);
+      for (const auto& [index, value] : v.set)
+        if (index >= view.records.size() || !standin::SetValue(block, view.records[index], value, error))
+          Finding(entry + " " + v.name + ": " + (index >= view.records.size() ? "no such record" : error));
       for (int32_t depth : {8, 16})
         for (auto [w, h] : {std::pair{1, 1}, std::pair{3, 2}, std::pair{257, 131}}) {
           const Document source = Pattern(w, h, depth);
