@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(cmake ninja-build g++ pkg-config libpng-dev libjpeg62-turbo-dev zlib1g-dev libtiff-dev
-          libopenimageio-dev openimageio-tools
+          libopenimageio-dev openimageio-tools libtbb-dev
           qt6-base-dev libgtest-dev libbenchmark-dev)
 
 install_missing() {
