@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "host/png_exif.h"
 #include "tests/e2e/e2e_fixture.h"
 
 using namespace e2e;
@@ -70,6 +71,13 @@ TEST_F(ImageFiles, RgbaSixteenBitWithAProfileComesBackWhole) {
   const std::vector<uint8_t> icc = SampleIcc();
   ASSERT_FALSE(icc.empty());
   spec.attribute("ICCProfile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, static_cast<int>(icc.size())), icc.data());
+  // A camera's EXIF: text, integer and GPS tags (the PNG writer alone keeps
+  // only the text ones).
+  spec.attribute("Make", "Ovra Test Camera");
+  spec.attribute("Exif:DateTimeOriginal", "2026:12:11 10:20:30");
+  spec.attribute("Exif:PhotographicSensitivity", 400);
+  spec.attribute("Exif:Flash", 16);
+  spec.attribute("GPS:Altitude", 1234.5f);
   std::vector<uint16_t> pixels(static_cast<std::size_t>(w) * h * 4);
   // Values a 16-bit document carries exactly (the file range has twice as
   // many values as a document holds).
@@ -77,6 +85,9 @@ TEST_F(ImageFiles, RgbaSixteenBitWithAProfileComesBackWhole) {
     pixels[i] = DocumentToFile16(static_cast<uint32_t>((i * 2654435761u) >> 16) % 32769);
   const std::string in = Out("in.png"), out = Out("out.png");
   WriteRaw(in, spec, pixels.data());
+  std::string reason;
+  ASSERT_TRUE(AddPngExif(in, spec, reason)) << reason;
+  ASSERT_EQ(ReadRaw(in).spec.get_int_attribute("Exif:PhotographicSensitivity"), 400);
   const HostOutput o = RunHost("apply BleachBypass " + in + " " + out + " --set view=Original --quiet");
   ASSERT_EQ(o.status, 0) << o.text;
   const Raw back = ReadRaw(out);
@@ -84,6 +95,11 @@ TEST_F(ImageFiles, RgbaSixteenBitWithAProfileComesBackWhole) {
   EXPECT_EQ(back.spec.format, OIIO::TypeDesc::UINT16);
   EXPECT_EQ(back.samples, pixels);
   EXPECT_EQ(IccOf(back.spec), icc);
+  EXPECT_EQ(back.spec.get_string_attribute("Make"), "Ovra Test Camera");
+  EXPECT_EQ(back.spec.get_string_attribute("Exif:DateTimeOriginal"), "2026:12:11 10:20:30");
+  EXPECT_EQ(back.spec.get_int_attribute("Exif:PhotographicSensitivity"), 400);
+  EXPECT_EQ(back.spec.get_int_attribute("Exif:Flash"), 16);
+  EXPECT_FLOAT_EQ(back.spec.get_float_attribute("GPS:Altitude"), 1234.5f);
 }
 
 TEST_F(ImageFiles, AJpegKeepsItsExifAndProfile) {
