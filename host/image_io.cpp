@@ -126,31 +126,15 @@ bool ReadImageImpl(const std::string& path, Document& out, std::string& error, s
                 "not enough memory for an image of " + std::to_string(spec.width) + " x " +
                     std::to_string(spec.height) + " pixels");
   }
-  // Scanline files are read a few megabytes of rows at a time: the library's
-  // whole-image read converts through a 64 MB buffer whatever the size.
-  const auto read = [&](OIIO::TypeDesc type, void* data) {
-    if (spec.tile_width > 0) return in->read_image(0, 0, 0, spec.nchannels, type, data);
-    const std::size_t line = static_cast<std::size_t>(spec.width) * static_cast<std::size_t>(spec.nchannels) * type.size();
-    const std::size_t nativeLine = std::max<std::size_t>(spec.scanline_bytes(true), 1);
-    const int rows = static_cast<int>(std::clamp<std::size_t>((std::size_t{4} << 20) / std::max(line, nativeLine), 1,
-                                                             static_cast<std::size_t>(spec.height)));
-    for (int y = 0; y < spec.height; y += rows) {
-      const int end = std::min(spec.height, y + rows);
-      if (!in->read_scanlines(0, 0, spec.y + y, spec.y + end, 0, 0, spec.nchannels, type,
-                              static_cast<uint8_t*>(data) + static_cast<std::size_t>(y) * line))
-        return false;
-    }
-    return true;
-  };
   bool ok = false;
   if (isFloat) {
-    ok = read(OIIO::TypeDesc::FLOAT, floats.data());
+    ok = in->read_image(0, 0, 0, spec.nchannels, OIIO::TypeDesc::FLOAT, floats.data());
   } else if (depth == 8) {
     std::vector<uint8_t> bytes(n);
-    ok = read(OIIO::TypeDesc::UINT8, bytes.data());
+    ok = in->read_image(0, 0, 0, spec.nchannels, OIIO::TypeDesc::UINT8, bytes.data());
     ints.assign(bytes.begin(), bytes.end());
   } else {
-    ok = read(OIIO::TypeDesc::UINT16, ints.data());
+    ok = in->read_image(0, 0, 0, spec.nchannels, OIIO::TypeDesc::UINT16, ints.data());
   }
   if (!ok) return Fail(error, path, in->geterror());
   // Warnings the decoder raised about damaged data count as a failure: a
