@@ -14,6 +14,7 @@
 #include "effects/grad_stage.h"
 #include "effects/param_groups.h"
 #include "imaging/masks.h"
+#include "imaging/parallel.h"
 #include "imaging/pixel.h"
 #include "imaging/raster.h"
 #include "imaging/tone_curve.h"
@@ -215,18 +216,22 @@ void Darken(const Raster& source, Raster& darkened, const Rect& area, double sto
   RasterRef linear = MakeRaster(area.Width(), area.Height(), 4, 2);
   const Rect local{0, 0, area.Height(), area.Width()};
   ToLinear(source, area, *linear, 0, 0);
-  for (int32_t y = 0; y < local.bottom; ++y) {
-    uint16_t* p = linear->RowAs<uint16_t>(y);
-    for (int32_t x = 0; x < local.right; ++x, p += 4)
-      for (int c = 0; c < 3; ++c) p[c] = Depth16::Clamp(static_cast<int64_t>(p[c] * gain));
-  }
+  ParallelRows(0, local.bottom, 4 * int64_t{local.right}, [&](int32_t rowsBegin, int32_t rowsEnd) {
+    for (int32_t y = rowsBegin; y < rowsEnd; ++y) {
+      uint16_t* p = linear->RowAs<uint16_t>(y);
+      for (int32_t x = 0; x < local.right; ++x, p += 4)
+        for (int c = 0; c < 3; ++c) p[c] = Depth16::Clamp(static_cast<int64_t>(p[c] * gain));
+    }
+  });
   FromLinear(*linear, local, darkened, area.left, area.top);
   WithDepth(darkened.Is16Bit(), [&]<class S>() {
-    for (int32_t y = area.top; y < area.bottom; ++y) {
-      const S* s = source.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(area.left);
-      S* d = darkened.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(area.left);
-      for (int32_t x = area.left; x < area.right; ++x, s += 4, d += 4) d[3] = s[3];
-    }
+    ParallelRows(area.top, area.bottom, area.Width(), [&](int32_t rowsBegin, int32_t rowsEnd) {
+      for (int32_t y = rowsBegin; y < rowsEnd; ++y) {
+        const S* s = source.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(area.left);
+        S* d = darkened.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(area.left);
+        for (int32_t x = area.left; x < area.right; ++x, s += 4, d += 4) d[3] = s[3];
+      }
+    });
   });
 }
 
@@ -235,14 +240,16 @@ void Darken(const Raster& source, Raster& darkened, const Rect& area, double sto
 template <class S>
 void HoldBackHighlights(Raster& mask, const Raster& highlight, const Rect& rect, double h) {
   constexpr int64_t L = Depth<S>::L;
-  for (int32_t y = rect.top; y < rect.bottom; ++y) {
-    S* m = mask.RowAs<S>(y) + rect.left;
-    const S* k = highlight.RowAs<S>(y) + rect.left;
-    for (int32_t x = rect.left; x < rect.right; ++x, ++m, ++k) {
-      const int64_t keep = (L - static_cast<int64_t>(h * *k)) * *m;
-      *m = static_cast<S>(sizeof(S) == 2 ? keep >> 15 : keep / L);
+  ParallelRows(rect.top, rect.bottom, rect.Width(), [&](int32_t rowsBegin, int32_t rowsEnd) {
+    for (int32_t y = rowsBegin; y < rowsEnd; ++y) {
+      S* m = mask.RowAs<S>(y) + rect.left;
+      const S* k = highlight.RowAs<S>(y) + rect.left;
+      for (int32_t x = rect.left; x < rect.right; ++x, ++m, ++k) {
+        const int64_t keep = (L - static_cast<int64_t>(h * *k)) * *m;
+        *m = static_cast<S>(sizeof(S) == 2 ? keep >> 15 : keep / L);
+      }
     }
-  }
+  });
 }
 
 // Neutral density through the grad, in stops.
@@ -365,27 +372,30 @@ template <class S>
 void TintThroughRamp(const Raster& source, const Raster& ramp, Raster& d, const Rect& rect, double e) {
   using D = Depth<S>;
   constexpr int32_t L = D::L;
-  for (int32_t y = rect.top; y < rect.bottom; ++y) {
-    const S* p = source.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(rect.left);
-    const S* r = ramp.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(rect.left);
-    S* q = d.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(rect.left);
-    for (int32_t x = rect.left; x < rect.right; ++x, p += 4, r += 4, q += 4) {
-      const int64_t P[3] = {std::min<int32_t>(p[0], L), std::min<int32_t>(p[1], L), std::min<int32_t>(p[2], L)};
-      int64_t f[3];
-      for (int c = 0; c < 3; ++c) f[c] = P[c] * r[c] / L;
-      if (e != 0) {
-        const int32_t o = static_cast<int32_t>(
-            e * (grads::FilterLuminance(static_cast<int32_t>(P[0]), static_cast<int32_t>(P[1]),
-                                        static_cast<int32_t>(P[2])) -
-                 grads::FilterLuminance(static_cast<int32_t>(f[0]), static_cast<int32_t>(f[1]),
-                                        static_cast<int32_t>(f[2]))));
-        for (int c = 0; c < 3; ++c) f[c] = D::Clamp(f[c] + o);
+  ParallelRows(rect.top, rect.bottom, 4 * int64_t{rect.Width()}, [&](int32_t rowsBegin, int32_t rowsEnd) {
+    for (int32_t y = rowsBegin; y < rowsEnd; ++y) {
+      const S* p = source.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(rect.left);
+      const S* r = ramp.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(rect.left);
+      S* q = d.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(rect.left);
+      for (int32_t x = rect.left; x < rect.right; ++x, p += 4, r += 4, q += 4) {
+        const int64_t P[3] = {std::min<int32_t>(p[0], L), std::min<int32_t>(p[1], L),
+                              std::min<int32_t>(p[2], L)};
+        int64_t f[3];
+        for (int c = 0; c < 3; ++c) f[c] = P[c] * r[c] / L;
+        if (e != 0) {
+          const int32_t o = static_cast<int32_t>(
+              e * (grads::FilterLuminance(static_cast<int32_t>(P[0]), static_cast<int32_t>(P[1]),
+                                          static_cast<int32_t>(P[2])) -
+                   grads::FilterLuminance(static_cast<int32_t>(f[0]), static_cast<int32_t>(f[1]),
+                                          static_cast<int32_t>(f[2]))));
+          for (int c = 0; c < 3; ++c) f[c] = D::Clamp(f[c] + o);
+        }
+        const int64_t a = r[3];
+        for (int c = 0; c < 3; ++c) q[c] = static_cast<S>((a * f[c] + (L - a) * P[c]) / L);
+        q[3] = p[3];
       }
-      const int64_t a = r[3];
-      for (int c = 0; c < 3; ++c) q[c] = static_cast<S>((a * f[c] + (L - a) * P[c]) / L);
-      q[3] = p[3];
     }
-  }
+  });
 }
 
 // Two (Dual Grad) or three (Sunset/Twilight) colours laid along the grad.

@@ -1,6 +1,7 @@
 #include "effects/grad_stage.h"
 
 #include "imaging/masks.h"
+#include "imaging/parallel.h"
 #include "imaging/pixel.h"
 
 namespace fx {
@@ -9,15 +10,17 @@ namespace {
 // (m, m, m, source alpha) over rect.
 template <class S>
 void ShowGrey(const Raster& mask, const Raster& source, Raster& destination, const Rect& rect) {
-  for (int32_t y = rect.top; y < rect.bottom; ++y) {
-    const S* m = mask.RowAs<S>(y) + rect.left;
-    const S* s = source.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(rect.left);
-    S* d = destination.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(rect.left);
-    for (int32_t x = rect.left; x < rect.right; ++x, ++m, s += 4, d += 4) {
-      d[0] = d[1] = d[2] = *m;
-      d[3] = s[3];
+  ParallelRows(rect.top, rect.bottom, 4 * int64_t{rect.Width()}, [&](int32_t rowsBegin, int32_t rowsEnd) {
+    for (int32_t y = rowsBegin; y < rowsEnd; ++y) {
+      const S* m = mask.RowAs<S>(y) + rect.left;
+      const S* s = source.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(rect.left);
+      S* d = destination.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(rect.left);
+      for (int32_t x = rect.left; x < rect.right; ++x, ++m, s += 4, d += 4) {
+        d[0] = d[1] = d[2] = *m;
+        d[3] = s[3];
+      }
     }
-  }
+  });
 }
 
 }  // namespace

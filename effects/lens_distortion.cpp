@@ -3,6 +3,7 @@
 // source rows may lie anywhere in the image: the final render reads the
 // rows its tile lacks through source access.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -13,6 +14,7 @@
 #include "effects/colour_ops.h"
 #include "effects/focus_blur.h"
 #include "effects/param_groups.h"
+#include "imaging/parallel.h"
 #include "imaging/pixel.h"
 #include "imaging/raster.h"
 
@@ -147,14 +149,25 @@ void Remap(const Raster& source, Raster& destination, RenderInfo& info, const Le
   if (limits.Empty()) return;
 
   // The rows the band needs, one beyond the lowest for the bilinear pair.
-  double lowest = std::numeric_limits<double>::infinity(), highest = -lowest;
-  for (int32_t y = area.top; y < area.bottom; ++y)
-    for (int32_t x = area.left; x < area.right; ++x) {
-      double xs, ys;
-      lens.Source(static_cast<double>(x + origin.x), static_cast<double>(y + origin.y), xs, ys);
-      lowest = std::min(lowest, ys);
-      highest = std::max(highest, ys);
+  // Per row first, then over the rows: the extremes are the same in any order.
+  std::vector<std::array<double, 2>> reach(static_cast<std::size_t>(area.Height()));
+  ParallelRows(area.top, area.bottom, 8 * int64_t{area.Width()}, [&](int32_t rowsBegin, int32_t rowsEnd) {
+    for (int32_t y = rowsBegin; y < rowsEnd; ++y) {
+      double low = std::numeric_limits<double>::infinity(), high = -low;
+      for (int32_t x = area.left; x < area.right; ++x) {
+        double xs, ys;
+        lens.Source(static_cast<double>(x + origin.x), static_cast<double>(y + origin.y), xs, ys);
+        low = std::min(low, ys);
+        high = std::max(high, ys);
+      }
+      reach[static_cast<std::size_t>(y - area.top)] = {low, high};
     }
+  });
+  double lowest = std::numeric_limits<double>::infinity(), highest = -lowest;
+  for (const auto& [low, high] : reach) {
+    lowest = std::min(lowest, low);
+    highest = std::max(highest, high);
+  }
   const int32_t top = static_cast<int32_t>(std::clamp<int64_t>(PixelIndex(lowest), limits.top, limits.bottom - 1));
   const int32_t bottom =
       static_cast<int32_t>(std::clamp<int64_t>(PixelIndex(highest) + 1, limits.top, limits.bottom - 1));
@@ -162,27 +175,30 @@ void Remap(const Raster& source, Raster& destination, RenderInfo& info, const Le
   if (info.isPreview == 0) rows.Fetch(info, filter);
 
   const S kEmpty[4] = {0, 0, 0, 0};
-  for (int32_t y = area.top; y < area.bottom; ++y) {
-    S* out = destination.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(area.left);
-    for (int32_t x = area.left; x < area.right; ++x, out += 4) {
-      double xs, ys;
-      lens.Source(static_cast<double>(x + origin.x), static_cast<double>(y + origin.y), xs, ys);
-      const int64_t x0 = PixelIndex(xs), y0 = PixelIndex(ys);
-      const double fx = xs - static_cast<double>(x0), fy = ys - static_cast<double>(y0);
-      // Neighbours outside the image are transparent black.
-      auto pixel = [&](int64_t px, int64_t py) {
-        return px < 0 || py < 0 || px >= image.right || py >= image.bottom ? kEmpty : rows.At(px, py);
-      };
-      const S* p00 = pixel(x0, y0);
-      const S* p10 = pixel(x0 + 1, y0);
-      const S* p01 = pixel(x0, y0 + 1);
-      const S* p11 = pixel(x0 + 1, y0 + 1);
-      for (int c = 0; c < 4; ++c) {
-        const double v = (1 - fy) * ((1 - fx) * p00[c] + fx * p10[c]) + fy * ((1 - fx) * p01[c] + fx * p11[c]);
-        out[c] = static_cast<S>(std::clamp(v, 0.0, static_cast<double>(L)));
+  ParallelRows(area.top, area.bottom, 16 * int64_t{area.Width()}, [&](int32_t rowsBegin, int32_t rowsEnd) {
+    for (int32_t y = rowsBegin; y < rowsEnd; ++y) {
+      S* out = destination.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(area.left);
+      for (int32_t x = area.left; x < area.right; ++x, out += 4) {
+        double xs, ys;
+        lens.Source(static_cast<double>(x + origin.x), static_cast<double>(y + origin.y), xs, ys);
+        const int64_t x0 = PixelIndex(xs), y0 = PixelIndex(ys);
+        const double fx = xs - static_cast<double>(x0), fy = ys - static_cast<double>(y0);
+        // Neighbours outside the image are transparent black.
+        auto pixel = [&](int64_t px, int64_t py) {
+          return px < 0 || py < 0 || px >= image.right || py >= image.bottom ? kEmpty : rows.At(px, py);
+        };
+        const S* p00 = pixel(x0, y0);
+        const S* p10 = pixel(x0 + 1, y0);
+        const S* p01 = pixel(x0, y0 + 1);
+        const S* p11 = pixel(x0 + 1, y0 + 1);
+        for (int c = 0; c < 4; ++c) {
+          const double v =
+              (1 - fy) * ((1 - fx) * p00[c] + fx * p10[c]) + fy * ((1 - fx) * p01[c] + fx * p11[c]);
+          out[c] = static_cast<S>(std::clamp(v, 0.0, static_cast<double>(L)));
+        }
       }
     }
-  }
+  });
 }
 
 class LensDistortion final : public Effect {

@@ -12,6 +12,7 @@
 #include "effects/gel_catalogue_tables.h"
 #include "effects/glow.h"
 #include "effects/selection_matte.h"
+#include "imaging/parallel.h"
 #include "imaging/pixel.h"
 #include "imaging/raster.h"
 
@@ -127,14 +128,16 @@ Rgb PresetColour(const Effect& e, int presets, int colour, std::span<const gels:
 // luminance Y of each source pixel.
 template <class S>
 void ShowWeight(const Raster& source, Raster& destination, const Rect& rect, std::span<const S> weight) {
-  for (int32_t y = rect.top; y < rect.bottom; ++y) {
-    const S* p = source.RowAs<S>(y) + 4 * rect.left;
-    S* d = destination.RowAs<S>(y) + 4 * rect.left;
-    for (int32_t x = rect.left; x < rect.right; ++x, p += 4, d += 4) {
-      d[0] = d[1] = d[2] = weight[std::min(Depth<S>::Luminance(p[0], p[1], p[2]), Depth<S>::L)];
-      d[3] = static_cast<S>(Depth<S>::L);
+  ParallelRows(rect.top, rect.bottom, 4 * int64_t{rect.Width()}, [&](int32_t rowsBegin, int32_t rowsEnd) {
+    for (int32_t y = rowsBegin; y < rowsEnd; ++y) {
+      const S* p = source.RowAs<S>(y) + 4 * rect.left;
+      S* d = destination.RowAs<S>(y) + 4 * rect.left;
+      for (int32_t x = rect.left; x < rect.right; ++x, p += 4, d += 4) {
+        d[0] = d[1] = d[2] = weight[std::min(Depth<S>::Luminance(p[0], p[1], p[2]), Depth<S>::L)];
+        d[3] = static_cast<S>(Depth<S>::L);
+      }
     }
-  }
+  });
 }
 
 // Shadows lifted towards a colour and highlights pulled down by the
@@ -182,21 +185,24 @@ class Flashing final : public Effect {
     const Rgb ch = PresetColour(*this, Key("hPresets"), Key("hColor"), gels::kPhotoFiltersRows);
     const double lift[3] = {cs.r * s, cs.g * s, cs.b * s};
     const double pull[3] = {(1 - ch.r) * h, (1 - ch.g) * h, (1 - ch.b) * h};
-    for (int32_t y = rect.top; y < rect.bottom; ++y) {
-      S* p = d.RowAs<S>(y) + 4 * rect.left;
-      for (int32_t x = rect.left; x < rect.right; ++x, p += 4) {
-        // Both weights come from the source's luminance, before the lift.
-        const int32_t lum = std::min(Depth<S>::Luminance(p[0], p[1], p[2]), L);
-        const double ws = shadows[lum], wh = highlights[lum];
-        if (s != 0 && ws != 0)
-          for (int c = 0; c < 3; ++c)
-            p[c] = static_cast<S>(std::min<int64_t>(L, p[c] + static_cast<int64_t>(ws / L * p[c] * lift[c])));
-        if (h != 0 && wh != 0)
-          for (int c = 0; c < 3; ++c)
-            p[c] =
-                static_cast<S>(std::max<int64_t>(0, p[c] - static_cast<int64_t>(pull[c] * (wh / L * p[c]))));
+    ParallelRows(rect.top, rect.bottom, 8 * int64_t{rect.Width()}, [&](int32_t rowsBegin, int32_t rowsEnd) {
+      for (int32_t y = rowsBegin; y < rowsEnd; ++y) {
+        S* p = d.RowAs<S>(y) + 4 * rect.left;
+        for (int32_t x = rect.left; x < rect.right; ++x, p += 4) {
+          // Both weights come from the source's luminance, before the lift.
+          const int32_t lum = std::min(Depth<S>::Luminance(p[0], p[1], p[2]), L);
+          const double ws = shadows[lum], wh = highlights[lum];
+          if (s != 0 && ws != 0)
+            for (int c = 0; c < 3; ++c)
+              p[c] =
+                  static_cast<S>(std::min<int64_t>(L, p[c] + static_cast<int64_t>(ws / L * p[c] * lift[c])));
+          if (h != 0 && wh != 0)
+            for (int c = 0; c < 3; ++c)
+              p[c] = static_cast<S>(
+                  std::max<int64_t>(0, p[c] - static_cast<int64_t>(pull[c] * (wh / L * p[c]))));
+        }
       }
-    }
+    });
   }
 
   TonalSelector shadows_;
@@ -260,19 +266,21 @@ class Reflector final : public Effect {
   template <class S>
   static void Reflect(Raster& d, const Raster& matte, const Rect& rect, const double (&k)[3]) {
     constexpr int64_t L = Depth<S>::L;
-    for (int32_t y = rect.top; y < rect.bottom; ++y) {
-      const S* m = matte.RowAs<S>(y) + rect.left;
-      S* p = d.RowAs<S>(y) + 4 * rect.left;
-      for (int32_t x = rect.left; x < rect.right; ++x, ++m, p += 4) {
-        const int64_t a = *m;
-        if (a == 0) continue;
-        for (int c = 0; c < 3; ++c) {
-          const int64_t s = p[c];
-          const int64_t light = sizeof(S) == 1 ? a * s / 255 : (a * s) >> 15;
-          p[c] = static_cast<S>(std::min<int64_t>(L, s + static_cast<int64_t>(light * k[c])));
+    ParallelRows(rect.top, rect.bottom, 4 * int64_t{rect.Width()}, [&](int32_t rowsBegin, int32_t rowsEnd) {
+      for (int32_t y = rowsBegin; y < rowsEnd; ++y) {
+        const S* m = matte.RowAs<S>(y) + rect.left;
+        S* p = d.RowAs<S>(y) + 4 * rect.left;
+        for (int32_t x = rect.left; x < rect.right; ++x, ++m, p += 4) {
+          const int64_t a = *m;
+          if (a == 0) continue;
+          for (int c = 0; c < 3; ++c) {
+            const int64_t s = p[c];
+            const int64_t light = sizeof(S) == 1 ? a * s / 255 : (a * s) >> 15;
+            p[c] = static_cast<S>(std::min<int64_t>(L, s + static_cast<int64_t>(light * k[c])));
+          }
         }
       }
-    }
+    });
   }
 
   MatteSettings matte_;

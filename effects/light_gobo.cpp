@@ -18,6 +18,7 @@
 #include "effects/selection_matte.h"
 #include "framework/host_services.h"
 #include "imaging/masks.h"
+#include "imaging/parallel.h"
 #include "imaging/pixel.h"
 #include "imaging/raster.h"
 #include "imaging/separable_blur.h"
@@ -197,22 +198,24 @@ class Stage : public Effect {
     const Rect& a = info.area;
     const Raster& t = *shape.raster;
     const int32_t lastRow = std::max(0, info.imageHeight - 1);
-    for (int32_t y = a.top; y < a.bottom; ++y) {
-      const S* p = source.RowAs<S>(y) + 4 * a.left;
-      S* q = out.RowAs<S>(y) + a.left;
-      const int32_t wy = origin.y + y;
-      for (int32_t x = a.left; x < a.right; ++x, p += 4, ++q) {
-        int32_t row = wy;
-        if (d != 0) {
-          const int32_t lum = Depth<S>::Luminance(p[0], p[1], p[2]);
-          const int32_t delta = static_cast<int32_t>(d * (lum - L / 2) * kDisplacementScale * H / L);
-          row = std::clamp(wy - delta, 0, lastRow);
+    ParallelRows(a.top, a.bottom, 4 * int64_t{a.Width()}, [&](int32_t rowsBegin, int32_t rowsEnd) {
+      for (int32_t y = rowsBegin; y < rowsEnd; ++y) {
+        const S* p = source.RowAs<S>(y) + 4 * a.left;
+        S* q = out.RowAs<S>(y) + a.left;
+        const int32_t wy = origin.y + y;
+        for (int32_t x = a.left; x < a.right; ++x, p += 4, ++q) {
+          int32_t row = wy;
+          if (d != 0) {
+            const int32_t lum = Depth<S>::Luminance(p[0], p[1], p[2]);
+            const int32_t delta = static_cast<int32_t>(d * (lum - L / 2) * kDisplacementScale * H / L);
+            row = std::clamp(wy - delta, 0, lastRow);
+          }
+          const int32_t ty = std::clamp(row - shape.origin.y, 0, t.Height() - 1);
+          const int32_t tx = std::clamp(origin.x + x - shape.origin.x, 0, t.Width() - 1);
+          *q = t.RowAs<S>(ty)[tx];
         }
-        const int32_t ty = std::clamp(row - shape.origin.y, 0, t.Height() - 1);
-        const int32_t tx = std::clamp(origin.x + x - shape.origin.x, 0, t.Width() - 1);
-        *q = t.RowAs<S>(ty)[tx];
       }
-    }
+    });
   }
 
   // The shape raster for a render: drawn by `draw` in whole-image
@@ -247,11 +250,13 @@ class Stage : public Effect {
         std::clamp(ListIndex(Key("compositeFunc")), 0, static_cast<int32_t>(std::size(kShapeBlendItems)) - 1);
     BlendTexture(shape, *c, a, static_cast<TextureBlend>(blend));
     const int64_t o = static_cast<int64_t>(Percent(Key("sOpacity")) * L);
-    for (int32_t y = a.top; y < a.bottom; ++y) {
-      const S* m = matte.RowAs<S>(y) + a.left;
-      S* q = c->RowAs<S>(y) + a.left;
-      for (int32_t x = a.left; x < a.right; ++x, ++m, ++q) *q = static_cast<S>((*m * (L - o) + *q * o) / L);
-    }
+    ParallelRows(a.top, a.bottom, a.Width(), [&](int32_t rowsBegin, int32_t rowsEnd) {
+      for (int32_t y = rowsBegin; y < rowsEnd; ++y) {
+        const S* m = matte.RowAs<S>(y) + a.left;
+        S* q = c->RowAs<S>(y) + a.left;
+        for (int32_t x = a.left; x < a.right; ++x, ++m, ++q) *q = static_cast<S>((*m * (L - o) + *q * o) / L);
+      }
+    });
     SeparableBlur blur;
     ConfigureLightBlur(blur, info);
     if (blur.RadiusX() > 0 || blur.RadiusY() > 0) blur.Blur(*c, a);
@@ -304,11 +309,13 @@ class Light final : public Stage<kLightParams> {
         constexpr int32_t L = Depth<S>::L;
         RasterRef dark = MakeRaster(mask->Width(), mask->Height(), 1, sizeof(S));
         dark->Fill(0);
-        for (int32_t y = a.top; y < a.bottom; ++y) {
-          const S* q = mask->RowAs<S>(y) + a.left;
-          S* r = dark->RowAs<S>(y) + a.left;
-          for (int32_t x = a.left; x < a.right; ++x) *r++ = static_cast<S>(L - *q++);
-        }
+        ParallelRows(a.top, a.bottom, a.Width(), [&](int32_t rowsBegin, int32_t rowsEnd) {
+          for (int32_t y = rowsBegin; y < rowsEnd; ++y) {
+            const S* q = mask->RowAs<S>(y) + a.left;
+            S* r = dark->RowAs<S>(y) + a.left;
+            for (int32_t x = a.left; x < a.right; ++x) *r++ = static_cast<S>(L - *q++);
+          }
+        });
         DarkenThroughMask(d, *dark, a, static_cast<float>(shadow));
       }
       const LightBlend blend = Blend();
@@ -400,10 +407,12 @@ class Relight final : public Stage<kRelightParams> {
     const Rect all = t.Bounds();
     MakeSpotMask(t, all, at, spot.Shape(info.imageWidth, info.imageHeight));
     constexpr int32_t L = Depth<S>::L;
-    for (int32_t y = 0; y < t.Height(); ++y) {
-      S* q = t.RowAs<S>(y);
-      for (int32_t x = 0; x < t.Width(); ++x) q[x] = static_cast<S>(L - q[x]);
-    }
+    ParallelRows(0, t.Height(), int64_t{t.Width()}, [&](int32_t rowsBegin, int32_t rowsEnd) {
+      for (int32_t y = rowsBegin; y < rowsEnd; ++y) {
+        S* q = t.RowAs<S>(y);
+        for (int32_t x = 0; x < t.Width(); ++x) q[x] = static_cast<S>(L - q[x]);
+      }
+    });
   }
 
   SelectionMatte matte_;

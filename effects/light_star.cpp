@@ -13,6 +13,7 @@
 #include "effects/param_groups.h"
 #include "effects/selection_matte.h"
 #include "imaging/masks.h"
+#include "imaging/parallel.h"
 #include "imaging/pixel.h"
 #include "imaging/raster.h"
 #include "imaging/separable_blur.h"
@@ -47,12 +48,14 @@ inline constexpr int32_t kRotationReach = 8;
 template <class S>
 void ScreenInto(Raster& a, const Raster& b, const Rect& rect, int32_t bx = 0, int32_t by = 0) {
   constexpr int64_t L = Depth<S>::L;
-  for (int32_t y = rect.top; y < rect.bottom; ++y) {
-    S* p = a.RowAs<S>(y) + rect.left;
-    const S* q = b.RowAs<S>(y - by) + (rect.left - bx);
-    for (int32_t x = rect.left; x < rect.right; ++x, ++p, ++q)
-      *p = static_cast<S>(L - (L - int64_t{*p}) * (L - int64_t{*q}) / L);
-  }
+  ParallelRows(rect.top, rect.bottom, rect.Width(), [&](int32_t rowsBegin, int32_t rowsEnd) {
+    for (int32_t y = rowsBegin; y < rowsEnd; ++y) {
+      S* p = a.RowAs<S>(y) + rect.left;
+      const S* q = b.RowAs<S>(y - by) + (rect.left - bx);
+      for (int32_t x = rect.left; x < rect.right; ++x, ++p, ++q)
+        *p = static_cast<S>(L - (L - int64_t{*p}) * (L - int64_t{*q}) / L);
+    }
+  });
 }
 
 // The star of rect of a one-channel raster, in place: its row blur screened
@@ -176,24 +179,26 @@ class Star final : public Effect {
                           static_cast<int64_t>(c.b * L)};
     const int64_t e = static_cast<int64_t>(std::min(b, 1000.0) * L);
     const int64_t n = e / L, r = e % L;
-    for (int32_t y = rect.top; y < rect.bottom; ++y) {
-      const S* m = star.RowAs<S>(y) + rect.left;
-      S* p = d.RowAs<S>(y) + 4 * rect.left;
-      for (int32_t x = rect.left; x < rect.right; ++x, ++m, p += 4) {
-        const int64_t v = *m;
-        if (v == 0) continue;
-        for (int ch = 0; ch < 3; ++ch) {
-          int64_t q = p[ch];
-          const int64_t g = (k[ch] * v / L) * q / L;
-          for (int64_t i = 0; i < n; ++i) q = Depth<S>::Clamp(q + g - q * g / L);
-          if (r > 0) {
-            const int64_t h = ((r * k[ch] / L) * v / L) * q / L;
-            q = Depth<S>::Clamp(q + h - q * h / L);
+    ParallelRows(rect.top, rect.bottom, 8 * int64_t{rect.Width()}, [&](int32_t rowsBegin, int32_t rowsEnd) {
+      for (int32_t y = rowsBegin; y < rowsEnd; ++y) {
+        const S* m = star.RowAs<S>(y) + rect.left;
+        S* p = d.RowAs<S>(y) + 4 * rect.left;
+        for (int32_t x = rect.left; x < rect.right; ++x, ++m, p += 4) {
+          const int64_t v = *m;
+          if (v == 0) continue;
+          for (int ch = 0; ch < 3; ++ch) {
+            int64_t q = p[ch];
+            const int64_t g = (k[ch] * v / L) * q / L;
+            for (int64_t i = 0; i < n; ++i) q = Depth<S>::Clamp(q + g - q * g / L);
+            if (r > 0) {
+              const int64_t h = ((r * k[ch] / L) * v / L) * q / L;
+              q = Depth<S>::Clamp(q + h - q * h / L);
+            }
+            p[ch] = static_cast<S>(q);
           }
-          p[ch] = static_cast<S>(q);
         }
       }
-    }
+    });
   }
 
   SelectionMatte matte_;
@@ -317,21 +322,40 @@ class VariStar final : public Effect {
   // stopped the render.
   template <class S>
   bool Stamp(const Raster& matte, Raster& star, const Rect& a, RenderInfo& info) const {
-    const std::span<const StarKernel::Tap> taps = kernel_.Taps();
-    for (int32_t y = a.top; y < a.bottom; ++y) {
-      if ((y - a.top) % kPollRows == 0 && info.IsCancelled()) return false;
-      const S* m = matte.RowAs<S>(y);
-      for (int32_t x = a.left; x < a.right; ++x) {
-        const int32_t v = m[x];
-        if (v == 0) continue;
-        for (const StarKernel::Tap& t : taps) {
-          const int32_t sx = x + t.dx, sy = y + t.dy;
-          if (sx < a.left || sx >= a.right || sy < a.top || sy >= a.bottom) continue;
-          S& out = star.RowAs<S>(sy)[sx];
-          const S value = static_cast<S>(t.k * v / 255);
-          if (value > out) out = value;
+    const std::span<const StarKernel::Tap> taps = kernel_.Taps();  // row by row: dy ascending
+    const int32_t minDy = taps.empty() ? 0 : taps.front().dy, maxDy = taps.empty() ? 0 : taps.back().dy;
+    const auto firstTapAt = [&](int32_t dy) {
+      return std::lower_bound(taps.begin(), taps.end(), dy,
+                              [](const StarKernel::Tap& t, int32_t d) { return t.dy < d; });
+    };
+    const int64_t rowWork =
+        int64_t{a.Width()} * (1 + static_cast<int64_t>(taps.size()) / std::max(1, kernel_.Side()));
+    // Source rows in blocks, polled between blocks on this thread. Within a
+    // block the stamps are gathered by the rows they land on, each chunk of
+    // those rows written by one worker alone.
+    for (int32_t y0 = a.top; y0 < a.bottom; y0 += kPollRows) {
+      if (info.IsCancelled()) return false;
+      const int32_t y1 = std::min(y0 + kPollRows, a.bottom);
+      if (taps.empty()) continue;
+      const int32_t top = std::max(a.top, y0 + minDy), bottom = std::min(a.bottom, y1 + maxDy);
+      ParallelRows(top, bottom, rowWork, [&](int32_t first, int32_t end) {
+        for (int32_t y = y0; y < y1; ++y) {
+          const auto from = firstTapAt(first - y), to = firstTapAt(end - y);
+          if (from == to) continue;
+          const S* m = matte.RowAs<S>(y);
+          for (int32_t x = a.left; x < a.right; ++x) {
+            const int32_t v = m[x];
+            if (v == 0) continue;
+            for (auto t = from; t != to; ++t) {
+              const int32_t sx = x + t->dx;
+              if (sx < a.left || sx >= a.right) continue;
+              S& out = star.RowAs<S>(y + t->dy)[sx];
+              const S value = static_cast<S>(t->k * v / 255);
+              if (value > out) out = value;
+            }
+          }
         }
-      }
+      });
     }
     return true;
   }

@@ -3,6 +3,7 @@
 #include "effects/rack_focus.h"
 
 #include <algorithm>
+#include <limits>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include "effects/param_groups.h"
 #include "effects/selection_matte.h"
 #include "imaging/masks.h"
+#include "imaging/parallel.h"
 #include "imaging/pixel.h"
 #include "imaging/raster.h"
 #include "imaging/separable_blur.h"
@@ -205,36 +207,55 @@ bool Stamp(const Raster& highlights, const StencilRuns& stencil, Raster& out, co
   // Each row's stretch of non-zero highlights (alpha is the matte value, so
   // a pixel is non-zero exactly when its alpha is); first > last when none.
   std::vector<std::array<int32_t, 2>> spans(static_cast<std::size_t>(area.Height()), {1, 0});
-  for (int32_t y = area.top; y < area.bottom; ++y) {
-    const S* k = highlights.RowAs<S>(y);
-    auto& span = spans[y - area.top];
-    for (int32_t x = area.left; x < area.right; ++x)
-      if (k[4 * x + 3] != 0) {
-        if (span[0] > span[1]) span[0] = x;
-        span[1] = x;
-      }
-  }
+  ParallelRows(area.top, area.bottom, area.Width(), [&](int32_t rowsBegin, int32_t rowsEnd) {
+    for (int32_t y = rowsBegin; y < rowsEnd; ++y) {
+      const S* k = highlights.RowAs<S>(y);
+      auto& span = spans[y - area.top];
+      for (int32_t x = area.left; x < area.right; ++x)
+        if (k[4 * x + 3] != 0) {
+          if (span[0] > span[1]) span[0] = x;
+          span[1] = x;
+        }
+    }
+  });
   for (int32_t Y = area.top; Y < area.bottom; ++Y) {
     S* e = out.RowAs<S>(Y);
     std::fill(e + 4 * static_cast<std::ptrdiff_t>(area.left), e + 4 * static_cast<std::ptrdiff_t>(area.right), S{0});
   }
-  // Source row by source row: consecutive stencil rows of one width share
-  // the row's block maxima.
-  std::vector<S> forward, backward;
-  for (int32_t y = area.top; y < area.bottom; ++y) {
-    if (info != nullptr && (y - area.top) % 20 == 0 && info->IsCancelled()) return false;
-    const auto& span = spans[y - area.top];
-    if (span[0] > span[1]) continue;
-    int32_t ready = -1;  // the width the maxima were built for
-    for (const StencilRuns::Run& run : stencil.runs) {
-      // Stencil row `row` of a stamp centred on row y lands on row Y.
-      const int32_t Y = y - half + run.row;
-      if (Y < area.top || Y >= area.bottom) continue;
-      const int32_t w = run.end - run.begin;
-      DilateRow(highlights.RowAs<S>(y), span[0], span[1], w, half - run.begin, area.left, area.right,
-                out.RowAs<S>(Y), forward, backward, w == ready);
-      ready = w;
-    }
+  // Source rows in blocks, polled between blocks on this thread. Within a
+  // block the stamps are gathered by the rows they land on, each chunk of
+  // those rows written by one worker alone (the maximum does not depend on
+  // the order). Source row by source row, consecutive stencil rows of one
+  // width share the row's block maxima.
+  constexpr int32_t kPollRows = 20;
+  int32_t lowest = std::numeric_limits<int32_t>::max(), highest = std::numeric_limits<int32_t>::min();
+  for (const StencilRuns::Run& run : stencil.runs) {
+    lowest = std::min(lowest, run.row);
+    highest = std::max(highest, run.row);
+  }
+  for (int32_t y0 = area.top; y0 < area.bottom; y0 += kPollRows) {
+    if (info != nullptr && info->IsCancelled()) return false;
+    const int32_t y1 = std::min(y0 + kPollRows, area.bottom);
+    if (stencil.runs.empty()) continue;
+    const int32_t top = std::max(area.top, y0 - half + lowest),
+                  bottom = std::min(area.bottom, y1 - half + highest);
+    ParallelRows(top, bottom, 4 * int64_t{kPollRows} * area.Width(), [&](int32_t first, int32_t end) {
+      std::vector<S> forward, backward;
+      for (int32_t y = y0; y < y1; ++y) {
+        const auto& span = spans[y - area.top];
+        if (span[0] > span[1]) continue;
+        int32_t ready = -1;  // the width the maxima were built for
+        for (const StencilRuns::Run& run : stencil.runs) {
+          // Stencil row `row` of a stamp centred on row y lands on row Y.
+          const int32_t Y = y - half + run.row;
+          if (Y < first || Y >= end) continue;
+          const int32_t w = run.end - run.begin;
+          DilateRow(highlights.RowAs<S>(y), span[0], span[1], w, half - run.begin, area.left, area.right,
+                    out.RowAs<S>(Y), forward, backward, w == ready);
+          ready = w;
+        }
+      }
+    });
   }
   return true;
 }
@@ -283,32 +304,36 @@ static_assert(ValidTable(kRackFocusParams));
 template <class S>
 void ScreenHighlights(const Raster& highlights, Raster& destination, const Rect& area, double boost) {
   constexpr int64_t L = Depth<S>::L;
-  for (int32_t y = area.top; y < area.bottom; ++y) {
-    const S* e = highlights.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(area.left);
-    S* d = destination.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(area.left);
-    for (int32_t x = area.left; x < area.right; ++x, e += 4, d += 4) {
-      for (int c = 0; c < 3; ++c) d[c] = Depth<S>::Clamp(e[c] + (L - e[c]) * d[c] / L);
-      if (boost != 0 && e[3] != 0)
-        for (int c = 0; c < 3; ++c)
-          d[c] = Depth<S>::Clamp(std::min<int64_t>(L, d[c] + static_cast<int64_t>(boost * e[c])));
+  ParallelRows(area.top, area.bottom, 8 * int64_t{area.Width()}, [&](int32_t rowsBegin, int32_t rowsEnd) {
+    for (int32_t y = rowsBegin; y < rowsEnd; ++y) {
+      const S* e = highlights.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(area.left);
+      S* d = destination.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(area.left);
+      for (int32_t x = area.left; x < area.right; ++x, e += 4, d += 4) {
+        for (int c = 0; c < 3; ++c) d[c] = Depth<S>::Clamp(e[c] + (L - e[c]) * d[c] / L);
+        if (boost != 0 && e[3] != 0)
+          for (int c = 0; c < 3; ++c)
+            d[c] = Depth<S>::Clamp(std::min<int64_t>(L, d[c] + static_cast<int64_t>(boost * e[c])));
+      }
     }
-  }
+  });
 }
 
 // k = (R h / L, G h / L, B h / L, h) for the matte value h of each pixel.
 template <class S>
 void HighlightColours(const Raster& image, const Raster& matte, Raster& highlights, const Rect& area) {
   constexpr int64_t L = Depth<S>::L;
-  for (int32_t y = area.top; y < area.bottom; ++y) {
-    const S* p = image.RowAs<S>(y);
-    const S* m = matte.RowAs<S>(y);
-    S* k = highlights.RowAs<S>(y);
-    for (int32_t x = area.left; x < area.right; ++x) {
-      const int64_t h = m[x];
-      for (int c = 0; c < 3; ++c) k[4 * x + c] = static_cast<S>(p[4 * x + c] * h / L);
-      k[4 * x + 3] = static_cast<S>(h);
+  ParallelRows(area.top, area.bottom, 4 * int64_t{area.Width()}, [&](int32_t rowsBegin, int32_t rowsEnd) {
+    for (int32_t y = rowsBegin; y < rowsEnd; ++y) {
+      const S* p = image.RowAs<S>(y);
+      const S* m = matte.RowAs<S>(y);
+      S* k = highlights.RowAs<S>(y);
+      for (int32_t x = area.left; x < area.right; ++x) {
+        const int64_t h = m[x];
+        for (int c = 0; c < 3; ++c) k[4 * x + c] = static_cast<S>(p[4 * x + c] * h / L);
+        k[4 * x + 3] = static_cast<S>(h);
+      }
     }
-  }
+  });
 }
 
 class RackFocus final : public Effect {

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "imaging/colour.h"
+#include "imaging/parallel.h"
 #include "imaging/separable_blur.h"
 #include "imaging/tone_curve.h"
 
@@ -80,12 +81,14 @@ void TonalSelector::Select(const Raster& source, Raster& matte, const Rect& rect
   WithDepth(source.Is16Bit(), [&]<class S>() {
     const std::span<const S> table = Table<S>(centre, width);
     constexpr int32_t L = Depth<S>::L;
-    for (int32_t y = rect.top; y < rect.bottom; ++y) {
-      const S* p = source.RowAs<S>(y) + 4 * rect.left;
-      S* m = matte.RowAs<S>(y) + rect.left;
-      for (int32_t x = rect.left; x < rect.right; ++x, p += 4)
-        *m++ = table[std::clamp(Value<S>(channel, p), 0, L)];
-    }
+    ParallelRows(rect.top, rect.bottom, 4 * int64_t{rect.Width()}, [&](int32_t rowsBegin, int32_t rowsEnd) {
+      for (int32_t y = rowsBegin; y < rowsEnd; ++y) {
+        const S* p = source.RowAs<S>(y) + 4 * rect.left;
+        S* m = matte.RowAs<S>(y) + rect.left;
+        for (int32_t x = rect.left; x < rect.right; ++x, p += 4)
+          *m++ = table[std::clamp(Value<S>(channel, p), 0, L)];
+      }
+    });
   });
 }
 
@@ -103,15 +106,17 @@ void ClipMatteT(Raster& matte, const Rect& rect, double black, double white) {
   constexpr int32_t L = Depth<S>::L;
   const int64_t lo = static_cast<int64_t>(black * L);
   const int64_t hi = static_cast<int64_t>((1.0 - white) * L);
-  for (int32_t y = rect.top; y < rect.bottom; ++y) {
-    S* m = matte.RowAs<S>(y) + rect.left;
-    for (int32_t x = rect.left; x < rect.right; ++x, ++m) {
-      if (hi <= lo)
-        *m = static_cast<S>(*m > lo ? L : 0);
-      else
-        *m = Depth<S>::Clamp((*m - lo) * L / (hi - lo));
+  ParallelRows(rect.top, rect.bottom, rect.Width(), [&](int32_t rowsBegin, int32_t rowsEnd) {
+    for (int32_t y = rowsBegin; y < rowsEnd; ++y) {
+      S* m = matte.RowAs<S>(y) + rect.left;
+      for (int32_t x = rect.left; x < rect.right; ++x, ++m) {
+        if (hi <= lo)
+          *m = static_cast<S>(*m > lo ? L : 0);
+        else
+          *m = Depth<S>::Clamp((*m - lo) * L / (hi - lo));
+      }
     }
-  }
+  });
 }
 
 // One line of the separable maximum: the maximum of the samples within
@@ -159,24 +164,23 @@ void ShrinkGrowMatteT(Raster& matte, const Rect& rect, double v, double scaleX, 
   const auto store = [&](int32_t s) { return static_cast<S>(shrink ? L - s : s); };
   const double radius = std::fabs(v);
   const int32_t w = rect.Width(), h = rect.Height();
-  std::vector<int32_t> in(static_cast<std::size_t>(std::max(w, h))), out(in.size()), queue;
   int32_t c = 0;
   double f = 0;
-  if (Window(radius * scaleX, w, c, f)) {
-    for (int32_t y = rect.top; y < rect.bottom; ++y) {
-      S* row = matte.RowAs<S>(y) + rect.left;
-      for (int32_t x = 0; x < w; ++x) in[x] = load(row[x]);
-      GrowLine(in.data(), out.data(), w, c, f, queue);
-      for (int32_t x = 0; x < w; ++x) row[x] = store(out[x]);
-    }
-  }
-  if (Window(radius * scaleY, h, c, f)) {
-    for (int32_t x = rect.left; x < rect.right; ++x) {
-      for (int32_t y = 0; y < h; ++y) in[y] = load(matte.RowAs<S>(rect.top + y)[x]);
-      GrowLine(in.data(), out.data(), h, c, f, queue);
-      for (int32_t y = 0; y < h; ++y) matte.RowAs<S>(rect.top + y)[x] = store(out[y]);
-    }
-  }
+  // Lines are independent: each chunk of lines has its own buffers.
+  const auto lines = [&](int32_t count, int32_t length, auto&& at) {
+    ParallelFor(count, LineGrain(4 * int64_t{length}), [&](int32_t first, int32_t end) {
+      std::vector<int32_t> in(static_cast<std::size_t>(length)), out(in.size()), queue;
+      for (int32_t k = first; k < end; ++k) {
+        for (int32_t i = 0; i < length; ++i) in[i] = load(at(k, i));
+        GrowLine(in.data(), out.data(), length, c, f, queue);
+        for (int32_t i = 0; i < length; ++i) at(k, i) = store(out[i]);
+      }
+    });
+  };
+  if (Window(radius * scaleX, w, c, f))
+    lines(h, w, [&](int32_t k, int32_t i) -> S& { return matte.RowAs<S>(rect.top + k)[rect.left + i]; });
+  if (Window(radius * scaleY, h, c, f))
+    lines(w, h, [&](int32_t k, int32_t i) -> S& { return matte.RowAs<S>(rect.top + i)[rect.left + k]; });
 }
 
 // Pixels the shrink/grow window reaches on each side.
@@ -214,10 +218,12 @@ void ShrinkGrowMatte(Raster& matte, const Rect& rect, double v, double scaleX, d
 
 void InvertMatte(Raster& matte, const Rect& rect) {
   WithDepth(matte.Is16Bit(), [&]<class S>() {
-    for (int32_t y = rect.top; y < rect.bottom; ++y) {
-      S* m = matte.RowAs<S>(y) + rect.left;
-      for (int32_t x = rect.left; x < rect.right; ++x, ++m) *m = static_cast<S>(Depth<S>::L - *m);
-    }
+    ParallelRows(rect.top, rect.bottom, rect.Width(), [&](int32_t rowsBegin, int32_t rowsEnd) {
+      for (int32_t y = rowsBegin; y < rowsEnd; ++y) {
+        S* m = matte.RowAs<S>(y) + rect.left;
+        for (int32_t x = rect.left; x < rect.right; ++x, ++m) *m = static_cast<S>(Depth<S>::L - *m);
+      }
+    });
   });
 }
 
@@ -230,14 +236,16 @@ void BlurMatte(Raster& matte, const Rect& rect, const RenderInfo& info, const Ma
 
 void ShowMatte(const Raster& matte, Raster& destination, const Rect& rect) {
   WithDepth(destination.Is16Bit(), [&]<class S>() {
-    for (int32_t y = rect.top; y < rect.bottom; ++y) {
-      const S* m = matte.RowAs<S>(y) + rect.left;
-      S* d = destination.RowAs<S>(y) + 4 * rect.left;
-      for (int32_t x = rect.left; x < rect.right; ++x, ++m, d += 4) {
-        d[0] = d[1] = d[2] = *m;
-        d[3] = static_cast<S>(Depth<S>::L);
+    ParallelRows(rect.top, rect.bottom, rect.Width(), [&](int32_t rowsBegin, int32_t rowsEnd) {
+      for (int32_t y = rowsBegin; y < rowsEnd; ++y) {
+        const S* m = matte.RowAs<S>(y) + rect.left;
+        S* d = destination.RowAs<S>(y) + 4 * rect.left;
+        for (int32_t x = rect.left; x < rect.right; ++x, ++m, d += 4) {
+          d[0] = d[1] = d[2] = *m;
+          d[3] = static_cast<S>(Depth<S>::L);
+        }
       }
-    }
+    });
   });
 }
 

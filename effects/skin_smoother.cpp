@@ -12,6 +12,7 @@
 #include "effects/focus_common.h"
 #include "effects/mask_mix.h"
 #include "effects/selection_matte.h"
+#include "imaging/parallel.h"
 #include "imaging/pixel.h"
 #include "imaging/raster.h"
 #include "imaging/separable_blur.h"
@@ -29,35 +30,38 @@ constexpr double kEdgeScale = 0.17667844522968199;
 template <class S>
 void EdgeMapRows(const Raster& source, Raster& edge, const Rect& area) {
   const int32_t w = area.Width();
-  // Three luminance lines with one repeated column at each end.
-  std::vector<int32_t> lines(3 * static_cast<std::size_t>(w + 2));
-  auto line = [&](int k) { return lines.data() + static_cast<std::size_t>(k) * (w + 2); };
   auto fill = [&](int32_t y, int32_t* out) {
     const S* p = source.RowAs<S>(std::clamp(y, area.top, area.bottom - 1)) + 4 * area.left;
     for (int32_t x = 0; x < w; ++x, p += 4) out[x + 1] = Depth<S>::Luminance(p[0], p[1], p[2]);
     out[0] = out[1];
     out[w + 1] = out[w];
   };
-  int32_t* above = line(0);
-  int32_t* here = line(1);
-  int32_t* below = line(2);
-  fill(area.top - 1, above);
-  fill(area.top, here);
-  for (int32_t y = area.top; y < area.bottom; ++y) {
-    fill(y + 1, below);
-    S* out = edge.RowAs<S>(y) + area.left;
-    for (int32_t x = 1; x <= w; ++x) {
-      // A plain 16-bit step already squares to 1.7e10: 64-bit sums.
-      const int64_t gx = (int64_t{above[x - 1]} + 2 * here[x - 1] + below[x - 1]) -
-                         (int64_t{above[x + 1]} + 2 * here[x + 1] + below[x + 1]);
-      const int64_t gy = (int64_t{above[x - 1]} + 2 * above[x] + above[x + 1]) -
-                         (int64_t{below[x - 1]} + 2 * below[x] + below[x + 1]);
-      const double magnitude = std::trunc(std::sqrt(static_cast<double>(gx * gx + gy * gy)));
-      out[x - 1] = Depth<S>::Clamp(static_cast<int64_t>(magnitude * kEdgeScale));
+  // Each chunk of rows rolls its own three luminance lines, one repeated
+  // column at each end, starting from the row above its first.
+  ParallelRows(area.top, area.bottom, 8 * int64_t{w}, [&](int32_t first, int32_t end) {
+    std::vector<int32_t> lines(3 * static_cast<std::size_t>(w + 2));
+    auto line = [&](int k) { return lines.data() + static_cast<std::size_t>(k) * (w + 2); };
+    int32_t* above = line(0);
+    int32_t* here = line(1);
+    int32_t* below = line(2);
+    fill(first - 1, above);
+    fill(first, here);
+    for (int32_t y = first; y < end; ++y) {
+      fill(y + 1, below);
+      S* out = edge.RowAs<S>(y) + area.left;
+      for (int32_t x = 1; x <= w; ++x) {
+        // A plain 16-bit step already squares to 1.7e10: 64-bit sums.
+        const int64_t gx = (int64_t{above[x - 1]} + 2 * here[x - 1] + below[x - 1]) -
+                           (int64_t{above[x + 1]} + 2 * here[x + 1] + below[x + 1]);
+        const int64_t gy = (int64_t{above[x - 1]} + 2 * above[x] + above[x + 1]) -
+                           (int64_t{below[x - 1]} + 2 * below[x] + below[x + 1]);
+        const double magnitude = std::trunc(std::sqrt(static_cast<double>(gx * gx + gy * gy)));
+        out[x - 1] = Depth<S>::Clamp(static_cast<int64_t>(magnitude * kEdgeScale));
+      }
+      std::swap(above, here);
+      std::swap(here, below);
     }
-    std::swap(above, here);
-    std::swap(here, below);
-  }
+  });
 }
 
 // The Sobel edge map of area into the one-channel edge raster; the area's
@@ -72,10 +76,13 @@ void SobelEdgeMap(const Raster& source, Raster& edge, const Rect& area) {
 // clamp(trunc(b x sample), 0, full scale).
 void Brighten(Raster& mask, const Rect& rect, double b) {
   WithDepth(mask.Is16Bit(), [&]<class S>() {
-    for (int32_t y = rect.top; y < rect.bottom; ++y) {
-      S* m = mask.RowAs<S>(y);
-      for (int32_t x = rect.left; x < rect.right; ++x) m[x] = Depth<S>::Clamp(static_cast<int64_t>(b * m[x]));
-    }
+    ParallelRows(rect.top, rect.bottom, rect.Width(), [&](int32_t rowsBegin, int32_t rowsEnd) {
+      for (int32_t y = rowsBegin; y < rowsEnd; ++y) {
+        S* m = mask.RowAs<S>(y);
+        for (int32_t x = rect.left; x < rect.right; ++x)
+          m[x] = Depth<S>::Clamp(static_cast<int64_t>(b * m[x]));
+      }
+    });
   });
 }
 

@@ -14,6 +14,7 @@
 #include "effects/grad_stage.h"
 #include "effects/param_groups.h"
 #include "imaging/masks.h"
+#include "imaging/parallel.h"
 #include "imaging/pixel.h"
 #include "imaging/raster.h"
 #include "imaging/separable_blur.h"
@@ -73,10 +74,12 @@ class SpotMaskCache {
   };
   template <class S>
   void Invert(const Rect& area) {
-    for (int32_t y = area.top; y < area.bottom; ++y) {
-      S* m = mask_->RowAs<S>(y) + area.left;
-      for (int32_t x = area.left; x < area.right; ++x, ++m) *m = static_cast<S>(Depth<S>::L - *m);
-    }
+    ParallelRows(area.top, area.bottom, area.Width(), [&](int32_t rowsBegin, int32_t rowsEnd) {
+      for (int32_t y = rowsBegin; y < rowsEnd; ++y) {
+        S* m = mask_->RowAs<S>(y) + area.left;
+        for (int32_t x = area.left; x < area.right; ++x, ++m) *m = static_cast<S>(Depth<S>::L - *m);
+      }
+    });
   }
 
   RasterRef mask_;
@@ -235,25 +238,29 @@ class RadialExposure final : public Effect {
     const Rect local{0, 0, area.Height(), area.Width()};
     ToLinear(source, area, *linear, 0, 0);
     WithDepth(d.Is16Bit(), [&]<class S>() {
-      for (int32_t y = 0; y < local.bottom; ++y) {
-        uint16_t* p = linear->RowAs<uint16_t>(y);
-        const S* m = weight.RowAs<S>(y + area.top) + area.left;
-        for (int32_t x = 0; x < local.right; ++x, p += 4, ++m) {
-          // An 8-bit weight is widened to 16 bits first.
-          const int32_t w = sizeof(S) == 1 ? *m * 32768 / 255 : std::min<int32_t>(*m, 32768);
-          if (edges && w < 32768) Scale(p, edges_[32768 - w]);
-          if (centre && w > 0) Scale(p, centre_[w]);
+      ParallelRows(0, local.bottom, 4 * int64_t{local.right}, [&](int32_t rowsBegin, int32_t rowsEnd) {
+        for (int32_t y = rowsBegin; y < rowsEnd; ++y) {
+          uint16_t* p = linear->RowAs<uint16_t>(y);
+          const S* m = weight.RowAs<S>(y + area.top) + area.left;
+          for (int32_t x = 0; x < local.right; ++x, p += 4, ++m) {
+            // An 8-bit weight is widened to 16 bits first.
+            const int32_t w = sizeof(S) == 1 ? *m * 32768 / 255 : std::min<int32_t>(*m, 32768);
+            if (edges && w < 32768) Scale(p, edges_[32768 - w]);
+            if (centre && w > 0) Scale(p, centre_[w]);
+          }
         }
-      }
+      });
     });
     FromLinear(*linear, local, d, area.left, area.top);
     // Alpha is the source's: linear light would cost it levels.
     WithDepth(d.Is16Bit(), [&]<class S>() {
-      for (int32_t y = area.top; y < area.bottom; ++y) {
-        const S* s = source.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(area.left);
-        S* q = d.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(area.left);
-        for (int32_t x = area.left; x < area.right; ++x, s += 4, q += 4) q[3] = s[3];
-      }
+      ParallelRows(area.top, area.bottom, area.Width(), [&](int32_t rowsBegin, int32_t rowsEnd) {
+        for (int32_t y = rowsBegin; y < rowsEnd; ++y) {
+          const S* s = source.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(area.left);
+          S* q = d.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(area.left);
+          for (int32_t x = area.left; x < area.right; ++x, s += 4, q += 4) q[3] = s[3];
+        }
+      });
     });
   }
   static void Scale(uint16_t* p, float gain) {
@@ -346,15 +353,17 @@ class SplitMaskCache {
     mask_ = MakeRaster(destination.Width(), destination.Height(), 1, destination.BytesPerSample());
     mask_->Fill(0);
     // Widened to 16 bits as v x 32768 / 255.
-    for (int32_t y = 0; y < area.Height(); ++y) {
-      const uint8_t* v = grown->RowAs<uint8_t>(y + my) + mx;
-      if (destination.Is16Bit()) {
-        uint16_t* m = mask_->RowAs<uint16_t>(y + area.top) + area.left;
-        for (int32_t x = 0; x < area.Width(); ++x) m[x] = static_cast<uint16_t>(v[x] * 32768 / 255);
-      } else {
-        std::copy(v, v + area.Width(), mask_->RowAs<uint8_t>(y + area.top) + area.left);
+    ParallelRows(0, area.Height(), area.Width(), [&](int32_t rowsBegin, int32_t rowsEnd) {
+      for (int32_t y = rowsBegin; y < rowsEnd; ++y) {
+        const uint8_t* v = grown->RowAs<uint8_t>(y + my) + mx;
+        if (destination.Is16Bit()) {
+          uint16_t* m = mask_->RowAs<uint16_t>(y + area.top) + area.left;
+          for (int32_t x = 0; x < area.Width(); ++x) m[x] = static_cast<uint16_t>(v[x] * 32768 / 255);
+        } else {
+          std::copy(v, v + area.Width(), mask_->RowAs<uint8_t>(y + area.top) + area.left);
+        }
       }
-    }
+    });
   }
 
   RasterRef mask_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "effects/colour_ops.h"
+#include "imaging/parallel.h"
 #include "imaging/pixel.h"
 #include "imaging/tone_curve.h"
 
@@ -116,21 +117,23 @@ void ToneRangeEngine::ApplyT(const Raster& source, Raster& destination, const Re
   const float hue = static_cast<float>(master_.hue);
   const float saturationFactor = static_cast<float>(1 + master_.saturation * 0.01);
   const bool offsets = !t.offset[0].empty();
-  for (int32_t y = rect.top; y < rect.bottom; ++y) {
-    const S* p = source.RowAs<S>(y) + 4 * rect.left;
-    S* d = destination.RowAs<S>(y) + 4 * rect.left;
-    for (int32_t x = rect.left; x < rect.right; ++x, p += 4, d += 4) {
-      S q[4] = {p[0], p[1], p[2], p[3]};
-      if (hsv) AdjustHueSaturation<S>(q, hue, saturationFactor);
-      if (offsets) {
-        const int32_t luminance = std::min(Depth<S>::Luminance(q[0], q[1], q[2]), L);
-        for (int c = 0; c < 3; ++c) d[c] = t.channel[c][std::clamp(q[c] + t.offset[c][luminance], 0, L)];
-      } else {
-        for (int c = 0; c < 3; ++c) d[c] = t.channel[c][std::min<int32_t>(q[c], L)];
+  ParallelRows(rect.top, rect.bottom, 16 * int64_t{rect.Width()}, [&](int32_t rowsBegin, int32_t rowsEnd) {
+    for (int32_t y = rowsBegin; y < rowsEnd; ++y) {
+      const S* p = source.RowAs<S>(y) + 4 * rect.left;
+      S* d = destination.RowAs<S>(y) + 4 * rect.left;
+      for (int32_t x = rect.left; x < rect.right; ++x, p += 4, d += 4) {
+        S q[4] = {p[0], p[1], p[2], p[3]};
+        if (hsv) AdjustHueSaturation<S>(q, hue, saturationFactor);
+        if (offsets) {
+          const int32_t luminance = std::min(Depth<S>::Luminance(q[0], q[1], q[2]), L);
+          for (int c = 0; c < 3; ++c) d[c] = t.channel[c][std::clamp(q[c] + t.offset[c][luminance], 0, L)];
+        } else {
+          for (int c = 0; c < 3; ++c) d[c] = t.channel[c][std::min<int32_t>(q[c], L)];
+        }
+        d[3] = q[3];
       }
-      d[3] = q[3];
     }
-  }
+  });
 }
 
 void ToneRangeEngine::Apply(const Raster& source, Raster& destination, const Rect& rect) {
@@ -148,15 +151,17 @@ template <class S>
 void ShowWeight(const Raster& source, Raster& destination, const Rect& rect, std::span<const S> weight,
                 bool fullAlpha) {
   constexpr int32_t L = Depth<S>::L;
-  for (int32_t y = rect.top; y < rect.bottom; ++y) {
-    const S* p = source.RowAs<S>(y) + 4 * rect.left;
-    S* d = destination.RowAs<S>(y) + 4 * rect.left;
-    for (int32_t x = rect.left; x < rect.right; ++x, p += 4, d += 4) {
-      const S alpha = fullAlpha ? static_cast<S>(L) : p[3];
-      d[0] = d[1] = d[2] = weight[std::min(Depth<S>::Luminance(p[0], p[1], p[2]), L)];
-      d[3] = alpha;
+  ParallelRows(rect.top, rect.bottom, 4 * int64_t{rect.Width()}, [&](int32_t rowsBegin, int32_t rowsEnd) {
+    for (int32_t y = rowsBegin; y < rowsEnd; ++y) {
+      const S* p = source.RowAs<S>(y) + 4 * rect.left;
+      S* d = destination.RowAs<S>(y) + 4 * rect.left;
+      for (int32_t x = rect.left; x < rect.right; ++x, p += 4, d += 4) {
+        const S alpha = fullAlpha ? static_cast<S>(L) : p[3];
+        d[0] = d[1] = d[2] = weight[std::min(Depth<S>::Luminance(p[0], p[1], p[2]), L)];
+        d[3] = alpha;
+      }
     }
-  }
+  });
 }
 
 template void ShowWeight<uint8_t>(const Raster&, Raster&, const Rect&, std::span<const uint8_t>, bool);

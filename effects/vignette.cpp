@@ -11,6 +11,7 @@
 #include "effects/param_groups.h"
 #include "effects/spot_filters.h"
 #include "framework/host_services.h"
+#include "imaging/parallel.h"
 #include "imaging/pixel.h"
 #include "imaging/quad_warp.h"
 #include "imaging/raster.h"
@@ -216,15 +217,17 @@ class Vignette final : public Effect {
     const int64_t colour[3] = {static_cast<int64_t>(c.r * L), static_cast<int64_t>(c.g * L),
                                static_cast<int64_t>(c.b * L)};
     const int64_t strength = static_cast<int64_t>(a * L);
-    for (int32_t y = rect.top; y < rect.bottom; ++y) {
-      const S* m = mask.RowAs<S>(y) + rect.left;
-      S* p = d.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(rect.left);
-      for (int32_t x = rect.left; x < rect.right; ++x, ++m, p += 4) {
-        if (*m == 0) continue;
-        const int64_t o = strength * *m / L;
-        for (int k = 0; k < 3; ++k) p[k] = static_cast<S>((p[k] * (L - o) + o * colour[k]) / L);
+    ParallelRows(rect.top, rect.bottom, 4 * int64_t{rect.Width()}, [&](int32_t rowsBegin, int32_t rowsEnd) {
+      for (int32_t y = rowsBegin; y < rowsEnd; ++y) {
+        const S* m = mask.RowAs<S>(y) + rect.left;
+        S* p = d.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(rect.left);
+        for (int32_t x = rect.left; x < rect.right; ++x, ++m, p += 4) {
+          if (*m == 0) continue;
+          const int64_t o = strength * *m / L;
+          for (int k = 0; k < 3; ++k) p[k] = static_cast<S>((p[k] * (L - o) + o * colour[k]) / L);
+        }
       }
-    }
+    });
   }
 
   SeparableBlur blur_;

@@ -140,6 +140,15 @@ void OnInterrupt(int sig) {
   raise(sig);
 }
 
+// The module's worker threads: it takes at most this many.
+constexpr long kMaxThreads = 256;
+
+bool ValidThreadCount(const std::string& text) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 4) return false;
+  const long n = std::strtol(text.c_str(), nullptr, 10);
+  return n >= 1 && n <= kMaxThreads;
+}
+
 std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
   if (slash == std::string::npos) return ".";
@@ -152,7 +161,7 @@ bool IsCommand(const std::string& command) { return Find(command) != nullptr; }
 
 std::string HelpText(const std::string& command) {
   if (const Command* c = Find(command); c != nullptr && command != "help")
-    return std::string(c->help) + "options for every command: --module FILE, --help\n";
+    return std::string(c->help) + "options for every command: --module FILE, --threads N, --help\n";
   std::string text =
       "usage: ovra-host COMMAND [ARGUMENTS] [OPTIONS]\n"
       "commands:\n"
@@ -165,7 +174,8 @@ std::string HelpText(const std::string& command) {
       "FILTER is an entry point (BleachBypass, PIMAIN_BleachBypass) or a display name\n"
       "(\"Bleach Bypass\"), in any case.\n"
       "options for every command: --module FILE (default: the module installed with\n"
-      "ovra-host, or $OVRA_MODULE), --help\n";
+      "ovra-host, or $OVRA_MODULE), --threads N (the module's worker threads, 1 to\n"
+      "256; default $OVRA_THREADS, else one per core; the output is the same), --help\n";
   return text;
 }
 
@@ -190,7 +200,7 @@ bool ParseArgs(const std::string& command, int argc, char** argv, int from, Args
       continue;
     }
     bool takesValue = false;
-    if (a == "--module") {
+    if (a == "--module" || a == "--threads") {
       takesValue = true;
     } else if (c == nullptr || c->options.count(a) == 0) {
       error = c ? a + " is not an option of " + command : "unknown option " + a;
@@ -205,6 +215,10 @@ bool ParseArgs(const std::string& command, int argc, char** argv, int from, Args
         return false;
       }
       out.options.insert({name, argv[++i]});
+      if (name == "--threads" && !ValidThreadCount(out.options.find(name)->second)) {
+        error = "--threads takes 1 to " + std::to_string(kMaxThreads);
+        return false;
+      }
     } else {
       out.options.insert({name, ""});
     }
@@ -234,6 +248,10 @@ std::string DefaultModulePath() {
 std::unique_ptr<Module> LoadModule(const Args& args) {
   std::string error;
   const std::string path = args.Get("--module", DefaultModulePath());
+  // The module reads its thread count from the environment when it first
+  // renders: set before loading, it reaches the module, the dialog's preview
+  // and any child process a command starts.
+  if (args.Has("--threads")) setenv("OVRA_THREADS", args.Get("--threads").c_str(), 1);
   auto module = Module::Load(path, error);
   if (!module) std::cerr << "ovra-host: cannot load " << path << ": " << error << "\n";
   return module;

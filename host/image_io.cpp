@@ -24,6 +24,10 @@ struct ImageMetadata {
 
 namespace {
 
+// Files are decoded and encoded through a buffer of about this many bytes,
+// a block of rows at a time, beside the document.
+constexpr std::size_t kBlockBytes = std::size_t{4} << 20;
+
 // One line: OpenImageIO's messages may run over several.
 std::string OneLine(std::string text) {
   for (char& c : text)
@@ -110,9 +114,19 @@ bool ReadImageImpl(const std::string& path, Document& out, std::string& error, s
   const int depth = !isFloat && bits <= 8 && spec.format.size() == 1 ? 8 : 16;
 
   const std::size_t pixels = static_cast<std::size_t>(spec.width) * static_cast<std::size_t>(spec.height);
-  const std::size_t n = pixels * static_cast<std::size_t>(spec.nchannels);
+  const std::size_t nch = static_cast<std::size_t>(spec.nchannels);
+  // The file is decoded a block of rows at a time into a small buffer, so
+  // that only the document itself is ever held whole.
+  const std::size_t rowSamples = static_cast<std::size_t>(std::max(spec.width, 1)) * nch;
+  // Tiled files are read whole: the scanline reader does not take them.
+  const bool tiled = spec.tile_width > 0;
+  const int32_t blockRows = static_cast<int32_t>(
+      std::clamp<std::size_t>(tiled ? static_cast<std::size_t>(spec.height) : kBlockBytes / (rowSamples * 4),
+                              1, std::max(spec.height, 1)));
+  const std::size_t n = rowSamples * static_cast<std::size_t>(blockRows);
   Document doc;
   std::vector<uint16_t> ints;
+  std::vector<uint8_t> bytes;
   std::vector<float> floats;
   try {
     doc = Document::Make(spec.width, spec.height, depth);
@@ -121,35 +135,15 @@ bool ReadImageImpl(const std::string& path, Document& out, std::string& error, s
       floats.resize(n);
     else
       ints.resize(n);
+    if (!isFloat && depth == 8) bytes.resize(n);
   } catch (const std::bad_alloc&) {
     return Fail(error, path,
                 "not enough memory for an image of " + std::to_string(spec.width) + " x " +
                     std::to_string(spec.height) + " pixels");
   }
-  bool ok = false;
-  if (isFloat) {
-    ok = in->read_image(0, 0, 0, spec.nchannels, OIIO::TypeDesc::FLOAT, floats.data());
-  } else if (depth == 8) {
-    std::vector<uint8_t> bytes(n);
-    ok = in->read_image(0, 0, 0, spec.nchannels, OIIO::TypeDesc::UINT8, bytes.data());
-    ints.assign(bytes.begin(), bytes.end());
-  } else {
-    ok = in->read_image(0, 0, 0, spec.nchannels, OIIO::TypeDesc::UINT16, ints.data());
-  }
-  if (!ok) return Fail(error, path, in->geterror());
-  // Warnings the decoder raised about damaged data count as a failure: a
-  // picture padded with grey must not pass for the photograph.
-  if (const std::string more = in->geterror(); !more.empty()) return Fail(error, path, more);
-  in->close();
-
   // Stored zero as white: the one photometric the samples must be turned
   // over for to mean what they show.
   const bool whiteIsZero = !isFloat && spec.get_int_attribute("tiff:PhotometricInterpretation", -1) == 0;
-  if (whiteIsZero) {
-    const uint16_t top = depth == 8 ? 255 : 65535;
-    for (std::size_t i = 0; i < n; ++i)
-      if (static_cast<int>(i % static_cast<std::size_t>(spec.nchannels)) != alphaChannel) ints[i] = top - ints[i];
-  }
   std::size_t clipped = 0;
   const auto sample = [&](std::size_t i) -> uint16_t {
     if (isFloat) {
@@ -166,11 +160,42 @@ bool ReadImageImpl(const std::string& path, Document& out, std::string& error, s
   for (int c = 0, k = 0; c < spec.nchannels && k < 3; ++c)
     if (c != alphaChannel) colour[k++] = c;
   if (grey) colour[1] = colour[2] = colour[0];
-  const std::size_t nch = static_cast<std::size_t>(spec.nchannels);
-  for (std::size_t p = 0; p < pixels; ++p) {
-    for (int c = 0; c < 3; ++c) doc.samples[p * 3 + static_cast<std::size_t>(c)] = sample(p * nch + static_cast<std::size_t>(colour[c]));
-    if (alphaChannel >= 0) doc.alpha[p] = sample(p * nch + static_cast<std::size_t>(alphaChannel));
+  for (int32_t top = 0; top < spec.height; top += blockRows) {
+    const int32_t rows = std::min(blockRows, spec.height - top);
+    const int32_t y0 = spec.y + top, y1 = y0 + rows;
+    const auto read = [&](OIIO::TypeDesc type, void* data) {
+      return tiled ? in->read_image(0, 0, 0, spec.nchannels, type, data)
+                   : in->read_scanlines(0, 0, y0, y1, 0, 0, spec.nchannels, type, data);
+    };
+    bool ok = false;
+    if (isFloat) {
+      ok = read(OIIO::TypeDesc::FLOAT, floats.data());
+    } else if (depth == 8) {
+      ok = read(OIIO::TypeDesc::UINT8, bytes.data());
+      std::copy(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(rowSamples * rows), ints.begin());
+    } else {
+      ok = read(OIIO::TypeDesc::UINT16, ints.data());
+    }
+    if (!ok) return Fail(error, path, in->geterror());
+    // Warnings the decoder raised about damaged data count as a failure: a
+    // picture padded with grey must not pass for the photograph.
+    if (const std::string more = in->geterror(); !more.empty()) return Fail(error, path, more);
+    const std::size_t count = static_cast<std::size_t>(spec.width) * static_cast<std::size_t>(rows);
+    if (whiteIsZero) {
+      const uint16_t full = depth == 8 ? 255 : 65535;
+      for (std::size_t i = 0; i < count * nch; ++i)
+        if (static_cast<int>(i % nch) != alphaChannel) ints[i] = full - ints[i];
+    }
+    const std::size_t first = static_cast<std::size_t>(top) * static_cast<std::size_t>(spec.width);
+    for (std::size_t q = 0; q < count; ++q) {
+      const std::size_t p = first + q;
+      for (int c = 0; c < 3; ++c)
+        doc.samples[p * 3 + static_cast<std::size_t>(c)] =
+            sample(q * nch + static_cast<std::size_t>(colour[c]));
+      if (alphaChannel >= 0) doc.alpha[p] = sample(q * nch + static_cast<std::size_t>(alphaChannel));
+    }
   }
+  in->close();
   if (clipped > 0)
     warning = path + ": " + std::to_string(clipped) + " float samples outside 0..1 were clipped";
   doc.grey = grey;
@@ -237,33 +262,50 @@ bool WriteImageImpl(const std::string& path, const Document& doc, std::string& e
     const uint16_t v = c < colours ? doc.samples[3 * p + static_cast<std::size_t>(c)] : doc.alpha[p];
     return v > full ? full : v;
   };
+  const std::size_t width = static_cast<std::size_t>(doc.width);
+  const std::size_t rowSamples = std::max<std::size_t>(width, 1) * static_cast<std::size_t>(nch);
+  const int32_t blockRows = static_cast<int32_t>(
+      std::clamp<std::size_t>(kBlockBytes / (rowSamples * 4), 1, std::max(doc.height, 1)));
   std::vector<uint8_t> bytes;
   std::vector<uint16_t> words;
   std::vector<float> floats;
-  const std::size_t n = pixels * static_cast<std::size_t>(nch);
+  const std::size_t n = rowSamples * static_cast<std::size_t>(blockRows);
   try {
-    if (type == OIIO::TypeDesc::FLOAT) {
+    if (type == OIIO::TypeDesc::FLOAT)
       floats.resize(n);
-      for (std::size_t p = 0; p < pixels; ++p)
-        for (int c = 0; c < nch; ++c)
-          floats[p * nch + c] = static_cast<float>(value(p, c)) / static_cast<float>(doc.FullScale());
-    } else if (type == OIIO::TypeDesc::UINT16) {
+    else if (type == OIIO::TypeDesc::UINT16)
       words.resize(n);
-      for (std::size_t p = 0; p < pixels; ++p)
-        for (int c = 0; c < nch; ++c) words[p * nch + c] = DocumentToFile16(value(p, c));
-    } else {
+    else
       bytes.resize(n);
-      for (std::size_t p = 0; p < pixels; ++p)
-        for (int c = 0; c < nch; ++c)
-          bytes[p * nch + c] = static_cast<uint8_t>(doc.depth == 16 ? Sample16To8(value(p, c)) : value(p, c));
-    }
   } catch (const std::bad_alloc&) {
     return Fail(error, path, "not enough memory to write the image");
   }
+  // A block of rows at a time: the file's samples are never held whole.
+  const auto fill = [&](int32_t top, int32_t rows) {
+    const std::size_t first = static_cast<std::size_t>(top) * width;
+    const std::size_t count = static_cast<std::size_t>(rows) * width;
+    for (std::size_t q = 0; q < count; ++q) {
+      const std::size_t p = first + q;
+      for (int c = 0; c < nch; ++c) {
+        const std::size_t i = q * static_cast<std::size_t>(nch) + static_cast<std::size_t>(c);
+        if (type == OIIO::TypeDesc::FLOAT)
+          floats[i] = static_cast<float>(value(p, c)) / static_cast<float>(doc.FullScale());
+        else if (type == OIIO::TypeDesc::UINT16)
+          words[i] = DocumentToFile16(value(p, c));
+        else
+          bytes[i] = static_cast<uint8_t>(doc.depth == 16 ? Sample16To8(value(p, c)) : value(p, c));
+      }
+    }
+  };
   const void* data = type == OIIO::TypeDesc::FLOAT    ? static_cast<const void*>(floats.data())
                      : type == OIIO::TypeDesc::UINT16 ? static_cast<const void*>(words.data())
                                                       : static_cast<const void*>(bytes.data());
-  bool ok = out->open(path, spec) && out->write_image(type, data);
+  bool ok = out->open(path, spec);
+  for (int32_t top = 0; ok && top < doc.height; top += blockRows) {
+    const int32_t rows = std::min(blockRows, doc.height - top);
+    fill(top, rows);
+    ok = out->write_scanlines(top, top + rows, 0, type, data);
+  }
   ok = out->close() && ok;
   std::string reason = ok ? std::string() : out->geterror();
   if (ok && format == "png") ok = AddPngExif(path, spec, reason);

@@ -5,6 +5,7 @@
 #include <span>
 #include <stdexcept>
 
+#include "imaging/parallel.h"
 #include "imaging/pixel.h"
 #include "imaging/separable_blur.h"
 #include "imaging/tone_curve.h"
@@ -51,19 +52,21 @@ void ColourGrainT(Raster& raster, const Rect& rect, const Raster* const noise[3]
   constexpr float kScale = sizeof(S) == 1 ? 1.0f : 128.0f;
   const float factor[3] = {static_cast<float>(amount[0]) * kScale, static_cast<float>(amount[1]) * kScale,
                            static_cast<float>(amount[2]) * kScale};
-  for (int32_t i = 0; i < rect.Height(); ++i) {
-    S* p = raster.RowAs<S>(rect.top + i) + 4 * static_cast<std::ptrdiff_t>(rect.left);
-    const uint8_t* n[3] = {noise[0]->RowAs<uint8_t>(i), noise[1]->RowAs<uint8_t>(i),
-                           noise[2]->RowAs<uint8_t>(i)};
-    for (int32_t j = 0; j < rect.Width(); ++j, p += 4) {
-      const float f = Response<S>(p, table);
-      for (int c = 0; c < 3; ++c) {
-        const float v =
-            static_cast<float>(p[c]) + factor[c] * f * static_cast<float>(n[c][j] - kNeutralGrain);
-        p[c] = Depth<S>::Clamp(static_cast<int64_t>(v));
+  ParallelRows(0, rect.Height(), 4 * int64_t{rect.Width()}, [&](int32_t first, int32_t end) {
+    for (int32_t i = first; i < end; ++i) {
+      S* p = raster.RowAs<S>(rect.top + i) + 4 * static_cast<std::ptrdiff_t>(rect.left);
+      const uint8_t* n[3] = {noise[0]->RowAs<uint8_t>(i), noise[1]->RowAs<uint8_t>(i),
+                             noise[2]->RowAs<uint8_t>(i)};
+      for (int32_t j = 0; j < rect.Width(); ++j, p += 4) {
+        const float f = Response<S>(p, table);
+        for (int c = 0; c < 3; ++c) {
+          const float v =
+              static_cast<float>(p[c]) + factor[c] * f * static_cast<float>(n[c][j] - kNeutralGrain);
+          p[c] = Depth<S>::Clamp(static_cast<int64_t>(v));
+        }
       }
     }
-  }
+  });
 }
 
 // One noise plane lightens (above 127) or darkens (below) the pixel by
@@ -75,19 +78,21 @@ void MonoGrainT(Raster& raster, const Rect& rect, const Raster& noise, double am
   static constexpr int32_t kWhite[3] = {Depth<S>::L, Depth<S>::L, Depth<S>::L};
   static constexpr int32_t kBlack[3] = {0, 0, 0};
   const float a = static_cast<float>(amount);
-  for (int32_t i = 0; i < rect.Height(); ++i) {
-    S* p = raster.RowAs<S>(rect.top + i) + 4 * static_cast<std::ptrdiff_t>(rect.left);
-    const uint8_t* n = noise.RowAs<uint8_t>(i);
-    for (int32_t j = 0; j < rect.Width(); ++j, p += 4) {
-      if (n[j] == kNeutralGrain) continue;
-      const float f = Response<S>(p, table);
-      const int32_t distance = n[j] > kNeutralGrain ? n[j] - kNeutralGrain : kNeutralGrain - n[j];
-      // 16-bit: the 8-bit noise distance brought to the 16-bit scale first.
-      const int32_t d = sizeof(S) == 1 ? distance : Magnitude8To16(distance);
-      const int32_t alpha = static_cast<int32_t>(a * f * static_cast<float>(d));
-      CompositeOver<S>(p, n[j] > kNeutralGrain ? kWhite : kBlack, alpha);
+  ParallelRows(0, rect.Height(), 4 * int64_t{rect.Width()}, [&](int32_t first, int32_t end) {
+    for (int32_t i = first; i < end; ++i) {
+      S* p = raster.RowAs<S>(rect.top + i) + 4 * static_cast<std::ptrdiff_t>(rect.left);
+      const uint8_t* n = noise.RowAs<uint8_t>(i);
+      for (int32_t j = 0; j < rect.Width(); ++j, p += 4) {
+        if (n[j] == kNeutralGrain) continue;
+        const float f = Response<S>(p, table);
+        const int32_t distance = n[j] > kNeutralGrain ? n[j] - kNeutralGrain : kNeutralGrain - n[j];
+        // 16-bit: the 8-bit noise distance brought to the 16-bit scale first.
+        const int32_t d = sizeof(S) == 1 ? distance : Magnitude8To16(distance);
+        const int32_t alpha = static_cast<int32_t>(a * f * static_cast<float>(d));
+        CompositeOver<S>(p, n[j] > kNeutralGrain ? kWhite : kBlack, alpha);
+      }
     }
-  }
+  });
 }
 
 }  // namespace
@@ -108,9 +113,24 @@ class NoiseStream {
  public:
   static constexpr int kLanes = 8;
 
-  explicit NoiseStream(uint32_t seed) {
-    uint32_t state = seed;
+  // The stream as it stands after `skip` outputs of a generator seeded with
+  // seed: a row's noise depends on its position alone, so rows can be filled
+  // in any order, on any thread.
+  NoiseStream(uint32_t seed, uint64_t skip) {
+    uint32_t state = Jump(seed, skip);
     for (uint32_t& lane : lanes_) lane = state = Step(state);
+  }
+
+  // s after n steps, by squaring the step: (a, c) composed with itself is
+  // (a a, c a + c).
+  static uint32_t Jump(uint32_t s, uint64_t n) {
+    uint32_t a = kStepA, c = kStepC;
+    for (; n != 0; n >>= 1) {
+      if ((n & 1) != 0) s = s * a + c;
+      c = c * a + c;
+      a *= a;
+    }
+    return s;
   }
 
   // The next n noise bytes: ((state >> 16) & 32767) / 128 is bits 23..30.
@@ -153,10 +173,15 @@ class NoiseStream {
 
 namespace {
 
-// Noise bytes row by row, whatever the raster's size.
+// Noise bytes row by row, whatever the raster's size: one sequence over the
+// rows in order, each chunk of rows starting where its first row's samples
+// fall in it.
 void StreamGrainNoise(Raster& plane, uint32_t seed) {
-  NoiseStream stream(seed);
-  for (int32_t y = 0; y < plane.Height(); ++y) stream.Fill(plane.RowAs<uint8_t>(y), plane.Width());
+  const int32_t width = plane.Width();
+  ParallelRows(0, plane.Height(), width, [&](int32_t first, int32_t end) {
+    NoiseStream stream(seed, static_cast<uint64_t>(first) * static_cast<uint64_t>(width));
+    for (int32_t y = first; y < end; ++y) stream.Fill(plane.RowAs<uint8_t>(y), width);
+  });
 }
 
 }  // namespace

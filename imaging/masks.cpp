@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/parallel.h"
 #include "imaging/pixel.h"
 
 namespace fx {
@@ -57,22 +58,24 @@ void SpotT(Raster& mask, const Rect& rect, Origin origin, const SpotShape& spot)
   const double half = spot.side * 0.5;
   const double horizontalHalf = half / spot.horizontalFactor;
   const double f = spot.falloff;
-  for (int32_t i = rect.top; i < rect.bottom; ++i) {
-    S* m = mask.RowAs<S>(i);
-    const double dy = (spot.centreY - (static_cast<double>(i) + origin.y)) / half;
-    for (int32_t j = rect.left; j < rect.right; ++j) {
-      const double dx = (spot.centreX - (static_cast<double>(j) + origin.x)) / horizontalHalf;
-      const double d = std::sqrt(dx * dx + dy * dy);
-      if (d < spot.inner) {
-        m[j] = 0;
-      } else if (d >= spot.outer) {
-        m[j] = static_cast<S>(L);
-      } else {
-        const double u = (d - spot.inner) / (spot.outer - spot.inner);
-        m[j] = TruncSample<S>(L * (3.0 * f * u * (1.0 - u) + u * u * u));
+  ParallelRows(rect.top, rect.bottom, 8 * int64_t{rect.Width()}, [&](int32_t top, int32_t bottom) {
+    for (int32_t i = top; i < bottom; ++i) {
+      S* m = mask.RowAs<S>(i);
+      const double dy = (spot.centreY - (static_cast<double>(i) + origin.y)) / half;
+      for (int32_t j = rect.left; j < rect.right; ++j) {
+        const double dx = (spot.centreX - (static_cast<double>(j) + origin.x)) / horizontalHalf;
+        const double d = std::sqrt(dx * dx + dy * dy);
+        if (d < spot.inner) {
+          m[j] = 0;
+        } else if (d >= spot.outer) {
+          m[j] = static_cast<S>(L);
+        } else {
+          const double u = (d - spot.inner) / (spot.outer - spot.inner);
+          m[j] = TruncSample<S>(L * (3.0 * f * u * (1.0 - u) + u * u * u));
+        }
       }
     }
-  }
+  });
 }
 
 // ------------------------------------------------------------ noise
@@ -121,25 +124,29 @@ inline int32_t Cell(double floorValue) {
 template <class S>
 void NoiseT(Raster& mask, const Rect& rect, Origin origin, double n, double d, double scaleX, double scaleY) {
   constexpr int32_t L = Depth<S>::L;
-  for (int32_t i = rect.top; i < rect.bottom; ++i) {
-    S* m = mask.RowAs<S>(i);
-    const double ny = n * ((static_cast<double>(i) + origin.y) / scaleY) * 0.2;
-    for (int32_t j = rect.left; j < rect.right; ++j) {
-      const double nx = (static_cast<double>(j) + origin.x) / scaleX * n * 0.2;
-      const double t = ImprovedNoise(nx, ny, 0.0);
-      m[j] = TruncSample<S>(((t + 0.5) * d + (1.0 - n)) * L);
+  ParallelRows(rect.top, rect.bottom, 32 * int64_t{rect.Width()}, [&](int32_t top, int32_t bottom) {
+    for (int32_t i = top; i < bottom; ++i) {
+      S* m = mask.RowAs<S>(i);
+      const double ny = n * ((static_cast<double>(i) + origin.y) / scaleY) * 0.2;
+      for (int32_t j = rect.left; j < rect.right; ++j) {
+        const double nx = (static_cast<double>(j) + origin.x) / scaleX * n * 0.2;
+        const double t = ImprovedNoise(nx, ny, 0.0);
+        m[j] = TruncSample<S>(((t + 0.5) * d + (1.0 - n)) * L);
+      }
     }
-  }
+  });
 }
 
 template <class S>
 void MultiplyT(Raster& mask, const Raster& by, const Rect& rect) {
   constexpr int32_t L = Depth<S>::L;
-  for (int32_t i = rect.top; i < rect.bottom; ++i) {
-    S* m = mask.RowAs<S>(i);
-    const S* b = by.RowAs<S>(i);
-    for (int32_t j = rect.left; j < rect.right; ++j) m[j] = static_cast<S>(m[j] * b[j] / L);
-  }
+  ParallelRows(rect.top, rect.bottom, rect.Width(), [&](int32_t top, int32_t bottom) {
+    for (int32_t i = top; i < bottom; ++i) {
+      S* m = mask.RowAs<S>(i);
+      const S* b = by.RowAs<S>(i);
+      for (int32_t j = rect.left; j < rect.right; ++j) m[j] = static_cast<S>(m[j] * b[j] / L);
+    }
+  });
 }
 
 // ------------------------------------------------------------ applying masks
@@ -161,36 +168,40 @@ void BlendT(const Raster& first, const Raster& second, const Raster& mask, Raste
             const Rect& rect, float amount) {
   constexpr int32_t L = Depth<S>::L;
   const int32_t a = ScaledAmount<S>(amount);
-  for (int32_t i = rect.top; i < rect.bottom; ++i) {
-    const S* f = first.RowAs<S>(i) + 4 * static_cast<std::ptrdiff_t>(rect.left);
-    const S* s = second.RowAs<S>(i) + 4 * static_cast<std::ptrdiff_t>(rect.left);
-    const S* m = mask.RowAs<S>(i);
-    S* d = destination.RowAs<S>(i) + 4 * static_cast<std::ptrdiff_t>(rect.left);
-    for (int32_t j = rect.left; j < rect.right; ++j, f += 4, s += 4, d += 4) {
-      const int32_t k = Weight<S>(m[j], a);
-      if constexpr (kWhereMasked) {
-        if (k == 0) continue;
-        for (int c = 0; c < 3; ++c) d[c] = static_cast<S>((k * f[c] + (L - k) * s[c]) / L);
-      } else {
-        for (int c = 0; c < 3; ++c) d[c] = static_cast<S>((k * s[c] + (L - k) * f[c]) / L);
+  ParallelRows(rect.top, rect.bottom, 4 * int64_t{rect.Width()}, [&](int32_t top, int32_t bottom) {
+    for (int32_t i = top; i < bottom; ++i) {
+      const S* f = first.RowAs<S>(i) + 4 * static_cast<std::ptrdiff_t>(rect.left);
+      const S* s = second.RowAs<S>(i) + 4 * static_cast<std::ptrdiff_t>(rect.left);
+      const S* m = mask.RowAs<S>(i);
+      S* d = destination.RowAs<S>(i) + 4 * static_cast<std::ptrdiff_t>(rect.left);
+      for (int32_t j = rect.left; j < rect.right; ++j, f += 4, s += 4, d += 4) {
+        const int32_t k = Weight<S>(m[j], a);
+        if constexpr (kWhereMasked) {
+          if (k == 0) continue;
+          for (int c = 0; c < 3; ++c) d[c] = static_cast<S>((k * f[c] + (L - k) * s[c]) / L);
+        } else {
+          for (int c = 0; c < 3; ++c) d[c] = static_cast<S>((k * s[c] + (L - k) * f[c]) / L);
+        }
       }
     }
-  }
+  });
 }
 
 template <class S>
 void DarkenT(Raster& image, const Raster& mask, const Rect& rect, float amount) {
   constexpr int32_t L = Depth<S>::L;
   const int32_t a = ScaledAmount<S>(amount);
-  for (int32_t i = rect.top; i < rect.bottom; ++i) {
-    S* p = image.RowAs<S>(i) + 4 * static_cast<std::ptrdiff_t>(rect.left);
-    const S* m = mask.RowAs<S>(i);
-    for (int32_t j = rect.left; j < rect.right; ++j, p += 4) {
-      if (m[j] == 0) continue;
-      const int32_t g = L - Weight<S>(m[j], a);
-      for (int c = 0; c < 3; ++c) p[c] = static_cast<S>(p[c] * g / L);
+  ParallelRows(rect.top, rect.bottom, 4 * int64_t{rect.Width()}, [&](int32_t top, int32_t bottom) {
+    for (int32_t i = top; i < bottom; ++i) {
+      S* p = image.RowAs<S>(i) + 4 * static_cast<std::ptrdiff_t>(rect.left);
+      const S* m = mask.RowAs<S>(i);
+      for (int32_t j = rect.left; j < rect.right; ++j, p += 4) {
+        if (m[j] == 0) continue;
+        const int32_t g = L - Weight<S>(m[j], a);
+        for (int c = 0; c < 3; ++c) p[c] = static_cast<S>(p[c] * g / L);
+      }
     }
-  }
+  });
 }
 
 }  // namespace

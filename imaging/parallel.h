@@ -51,4 +51,12 @@ inline int32_t LineGrain(int64_t lineWork) {
   return g < 1 ? 1 : static_cast<int32_t>(g > (1 << 30) ? (1 << 30) : g);
 }
 
+// ParallelFor over the rows [top, bottom) of a pass doing about lineWork
+// samples of work per row: body(first, end) gets a range of row numbers.
+template <class Body>
+void ParallelRows(int32_t top, int32_t bottom, int64_t lineWork, Body&& body) {
+  ParallelFor(bottom - top, LineGrain(lineWork),
+              [&](int32_t begin, int32_t end) { body(top + begin, top + end); });
+}
+
 }  // namespace fx

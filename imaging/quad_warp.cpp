@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "imaging/parallel.h"
 #include "imaging/pixel.h"
 
 namespace fx {
@@ -96,41 +97,46 @@ void WarpT(const Raster& source, Raster& destination, const Rect& rect, Origin o
     for (int32_t j = 0; j < width; ++j)
       columnTaps[j] = TapAt(map.ComposeU(columns[4 * j], columns[4 * j + 1]), spanX, sw - 1);
   }
-  std::vector<float> top, bottom;
-  int32_t cachedRows[2] = {-1, -1};
-  if (uByColumn && vByRow) {
-    top.resize(static_cast<std::size_t>(width) * C);
-    bottom.resize(static_cast<std::size_t>(width) * C);
-  }
-  for (int32_t i = rect.top; i < rect.bottom; ++i) {
-    const double y = static_cast<double>(i) + origin.y;
-    float row[4];
-    for (int k = 0; k < 4; ++k) row[k] = map.RowTerm(k, y);
-    S* d = destination.RowAs<S>(i) + static_cast<std::ptrdiff_t>(C) * rect.left;
-    if (uByColumn && vByRow) {
-      // The two source rows interpolated along the row once for all the
-      // destination rows between them; then only the vertical step remains.
-      const Tap ty = TapAt(map.ComposeV(columns[2] - row[2], columns[3] - row[3]), spanY, sh - 1);
-      if (ty.i0 != cachedRows[0] || ty.i1 != cachedRows[1]) {
-        Interpolate<S, C>(source.RowAs<S>(ty.i0), columnTaps, top.data());
-        Interpolate<S, C>(source.RowAs<S>(ty.i1), columnTaps, bottom.data());
-        cachedRows[0] = ty.i0;
-        cachedRows[1] = ty.i1;
+  // Each chunk of rows keeps its own pair of interpolated source rows: the
+  // cache only saves work, every row gets the same samples either way.
+  const bool cached = uByColumn && vByRow;
+  ParallelRows(rect.top, rect.bottom, 4 * int64_t{width} * C, [&](int32_t first, int32_t end) {
+    std::vector<float> top, bottom;
+    int32_t cachedRows[2] = {-1, -1};
+    if (cached) {
+      top.resize(static_cast<std::size_t>(width) * C);
+      bottom.resize(static_cast<std::size_t>(width) * C);
+    }
+    for (int32_t i = first; i < end; ++i) {
+      const double y = static_cast<double>(i) + origin.y;
+      float row[4];
+      for (int k = 0; k < 4; ++k) row[k] = map.RowTerm(k, y);
+      S* d = destination.RowAs<S>(i) + static_cast<std::ptrdiff_t>(C) * rect.left;
+      if (cached) {
+        // The two source rows interpolated along the row once for all the
+        // destination rows between them; then only the vertical step remains.
+        const Tap ty = TapAt(map.ComposeV(columns[2] - row[2], columns[3] - row[3]), spanY, sh - 1);
+        if (ty.i0 != cachedRows[0] || ty.i1 != cachedRows[1]) {
+          Interpolate<S, C>(source.RowAs<S>(ty.i0), columnTaps, top.data());
+          Interpolate<S, C>(source.RowAs<S>(ty.i1), columnTaps, bottom.data());
+          cachedRows[0] = ty.i0;
+          cachedRows[1] = ty.i1;
+        }
+        const float fy = ty.f;
+        for (int32_t k = 0; k < width * C; ++k)
+          d[k] = static_cast<S>(
+              std::clamp(static_cast<int32_t>(top[k] + (bottom[k] - top[k]) * fy), 0, Depth<S>::L));
+        continue;
       }
-      const float fy = ty.f;
-      for (int32_t k = 0; k < width * C; ++k)
-        d[k] = static_cast<S>(
-            std::clamp(static_cast<int32_t>(top[k] + (bottom[k] - top[k]) * fy), 0, Depth<S>::L));
-      continue;
+      for (int32_t j = 0; j < width; ++j, d += C) {
+        const float* col = &columns[4 * static_cast<std::size_t>(j)];
+        const Tap tx =
+            uByColumn ? columnTaps[j] : TapAt(map.ComposeU(col[0] - row[0], col[1] - row[1]), spanX, sw - 1);
+        const Tap ty = TapAt(map.ComposeV(col[2] - row[2], col[3] - row[3]), spanY, sh - 1);
+        Sample<S, C>(source.RowAs<S>(ty.i0), source.RowAs<S>(ty.i1), tx, ty.f, d);
+      }
     }
-    for (int32_t j = 0; j < width; ++j, d += C) {
-      const float* col = &columns[4 * static_cast<std::size_t>(j)];
-      const Tap tx =
-          uByColumn ? columnTaps[j] : TapAt(map.ComposeU(col[0] - row[0], col[1] - row[1]), spanX, sw - 1);
-      const Tap ty = TapAt(map.ComposeV(col[2] - row[2], col[3] - row[3]), spanY, sh - 1);
-      Sample<S, C>(source.RowAs<S>(ty.i0), source.RowAs<S>(ty.i1), tx, ty.f, d);
-    }
-  }
+  });
 }
 
 }  // namespace

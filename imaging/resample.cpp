@@ -10,6 +10,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "imaging/parallel.h"
 #include "imaging/pixel.h"
 
 namespace fx {
@@ -359,38 +360,46 @@ inline Out Store(int64_t v) {
   }
 }
 
-// Horizontal pass over one row of C-channel pixels.
+// Horizontal pass over one row of C-channel pixels. Outputs are
+// independent, so a long row is split among the workers (the rows
+// themselves are read in order, on the calling thread).
 template <int C, class In, class Out>
 void FilterRow(const In* in, const WeightTable& x, int32_t shift, Out* out) {
   const int64_t bias = int64_t{1} << (shift - 1);
-  const std::size_t n = x.start.size();
-  for (std::size_t p = 0; p < n; ++p) {
-    const In* src = in + static_cast<std::ptrdiff_t>(x.start[p]) * C;
-    const int32_t* w = x.weights.data() + x.offset[p];
-    const int32_t count = x.count[p];
-    int64_t acc[C];
-    for (int c = 0; c < C; ++c) acc[c] = bias;
-    for (int32_t k = 0; k < count; ++k) {
-      const int64_t wk = w[k];
-      for (int c = 0; c < C; ++c) acc[c] += static_cast<int64_t>(src[k * C + c]) * wk;
+  const auto n = static_cast<int32_t>(x.start.size());
+  const int64_t perOutput = n > 0 ? x.total * C / n + 1 : 1;
+  ParallelFor(n, LineGrain(perOutput), [&](int32_t first, int32_t end) {
+    for (int32_t p = first; p < end; ++p) {
+      const In* src = in + static_cast<std::ptrdiff_t>(x.start[p]) * C;
+      const int32_t* w = x.weights.data() + x.offset[p];
+      const int32_t count = x.count[p];
+      int64_t acc[C];
+      for (int c = 0; c < C; ++c) acc[c] = bias;
+      for (int32_t k = 0; k < count; ++k) {
+        const int64_t wk = w[k];
+        for (int c = 0; c < C; ++c) acc[c] += static_cast<int64_t>(src[k * C + c]) * wk;
+      }
+      for (int c = 0; c < C; ++c) out[static_cast<std::ptrdiff_t>(p) * C + c] = Store<Out>(acc[c] >> shift);
     }
-    for (int c = 0; c < C; ++c) out[p * C + c] = Store<Out>(acc[c] >> shift);
-  }
+  });
 }
 
-// Vertical pass: one output line from count input lines of samples each.
+// Vertical pass: one output line from count input lines of samples each,
+// split along the line among the workers.
 template <class In, class Out>
 void FilterColumns(const In* const* lines, const int32_t* w, int32_t count, std::size_t samples,
                    int32_t shift, std::vector<int64_t>& acc, Out* out) {
   const int64_t bias = int64_t{1} << (shift - 1);
-  std::fill(acc.begin(), acc.begin() + static_cast<std::ptrdiff_t>(samples), bias);
   int64_t* a = acc.data();
-  for (int32_t k = 0; k < count; ++k) {
-    const In* line = lines[k];
-    const int64_t wk = w[k];
-    for (std::size_t i = 0; i < samples; ++i) a[i] += static_cast<int64_t>(line[i]) * wk;
-  }
-  for (std::size_t i = 0; i < samples; ++i) out[i] = Store<Out>(a[i] >> shift);
+  ParallelFor(static_cast<int32_t>(samples), LineGrain(count), [&](int32_t first, int32_t end) {
+    std::fill(a + first, a + end, bias);
+    for (int32_t k = 0; k < count; ++k) {
+      const In* line = lines[k];
+      const int64_t wk = w[k];
+      for (int32_t i = first; i < end; ++i) a[i] += static_cast<int64_t>(line[i]) * wk;
+    }
+    for (int32_t i = first; i < end; ++i) out[i] = Store<Out>(a[i] >> shift);
+  });
 }
 
 // Ring of lines indexed by source row.

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "imaging/parallel.h"
 #include "imaging/pixel.h"
 
 namespace fx {
@@ -91,25 +92,31 @@ PlacedRaster Apply(const Shear& s, const PlacedRaster& in, const Rect& window) {
                   : src.RowAs<S>(along - e.top)[across - e.left];
   };
   Raster& dst = *out.raster;
-  for (int32_t across = AcrossFirst(s, window); across < AcrossEnd(s, window); ++across) {
-    if (across < AcrossFirst(s, e) || across >= AcrossEnd(s, e)) continue;
-    const double shift = s.Shift(across);
-    // Only where the line's content reaches; the rest stays 0.
-    const int32_t first = std::max(AlongFirst(s, window), Ceil(along0 - 1 + shift));
-    const int32_t end = std::min(AlongEnd(s, window), Ceil(along1 + shift));
-    for (int32_t along = first; along < end; ++along) {
-      const double u = along - shift;
-      const double f = std::floor(u);
-      const int32_t i = static_cast<int32_t>(f);
-      if (i + 1 < along0 || i >= along1) continue;
-      const int32_t w = static_cast<int32_t>((u - f) * 256);
-      const int32_t v = (at(across, i) * (256 - w) + at(across, i + 1) * w) / 256;
-      if (s.rows)
-        dst.RowAs<S>(across - window.top)[along - window.left] = static_cast<S>(v);
-      else
-        dst.RowAs<S>(along - window.top)[across - window.left] = static_cast<S>(v);
+  // Lines are independent: each reads its own input line and writes its own
+  // output line.
+  const int32_t lines0 = std::max(AcrossFirst(s, window), AcrossFirst(s, e));
+  const int32_t lines1 = std::min(AcrossEnd(s, window), AcrossEnd(s, e));
+  const int64_t lineWork = int64_t{AlongEnd(s, window)} - AlongFirst(s, window);
+  ParallelRows(lines0, lines1, 4 * lineWork, [&](int32_t firstLine, int32_t endLine) {
+    for (int32_t across = firstLine; across < endLine; ++across) {
+      const double shift = s.Shift(across);
+      // Only where the line's content reaches; the rest stays 0.
+      const int32_t first = std::max(AlongFirst(s, window), Ceil(along0 - 1 + shift));
+      const int32_t end = std::min(AlongEnd(s, window), Ceil(along1 + shift));
+      for (int32_t along = first; along < end; ++along) {
+        const double u = along - shift;
+        const double f = std::floor(u);
+        const int32_t i = static_cast<int32_t>(f);
+        if (i + 1 < along0 || i >= along1) continue;
+        const int32_t w = static_cast<int32_t>((u - f) * 256);
+        const int32_t v = (at(across, i) * (256 - w) + at(across, i + 1) * w) / 256;
+        if (s.rows)
+          dst.RowAs<S>(across - window.top)[along - window.left] = static_cast<S>(v);
+        else
+          dst.RowAs<S>(along - window.top)[across - window.left] = static_cast<S>(v);
+      }
     }
-  }
+  });
   return out;
 }
 

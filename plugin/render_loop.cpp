@@ -72,7 +72,8 @@ fx::Raster* PS_RenderInfo::SourceAccess(int32_t x, int32_t y, fx::Rect& band) {
     return sourceRaster_.get();
   }
   if (sourceBuffer_ == nullptr) {
-    sourceBuffer_ = port_.Allocate({0, 0, filter.Height(), filter.Width()}, 4,
+    // One band of tile rows at a time: the raster holds the band read last.
+    sourceBuffer_ = port_.Allocate({0, 0, std::min(tileRows_, filter.Height()), filter.Width()}, 4,
                                    std::max(1, record->depth / 8), record->imageMode);
     sourceRaster_ = sourceBuffer_->Wrap();
   }

@@ -27,7 +27,7 @@ _ovra_host() {
     --depth) COMPREPLY=($(compgen -W "8 16" -- "$cur")); return ;;
     --transfer) COMPREPLY=($(compgen -W "ports interleaved" -- "$cur")); return ;;
     --format) COMPREPLY=($(compgen -W "png jpg tif webp exr dpx" -- "$cur")); return ;;
-    --jobs | --quality | --tile-rows | --abort-after) return ;;
+    --jobs | --quality | --tile-rows | --abort-after | --threads) return ;;
     --set)
       # Keys of the filter given as the first argument.
       local filter=${words[2]} keys
@@ -45,7 +45,7 @@ _ovra_host() {
                       --dialog --tile-rows --transfer --abort-after" ;;
       dialog | about) options="--screenshot" ;;
     esac
-    COMPREPLY=($(compgen -W "$options --module --help" -- "$cur"))
+    COMPREPLY=($(compgen -W "$options --module --threads --help" -- "$cur"))
     return
   fi
   case $command in

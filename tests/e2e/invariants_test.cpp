@@ -2,10 +2,9 @@
 // real module: the "Original" view returns the source bit for bit, one band
 // equals many narrow bands, both transfer paths agree, and an effect at its
 // defaults renders without failing at both depths.
-#include <set>
-
 #include "framework/registry.h"
 #include "plugin/entry_table.h"
+#include "tests/e2e/changing_settings.h"
 #include "tests/e2e/e2e_fixture.h"
 
 using namespace e2e;
@@ -19,56 +18,6 @@ struct EffectCase {
   int originalView = -1;  // list index of "Original" in the view list, -1 when none
   Settings settings;      // what makes it change the image
 };
-
-// Settings under which an effect visibly changes the sample photographs;
-// empty: its defaults do.
-Settings ChangingSettings(const std::string& registryName) {
-  if (registryName == "BlackAndWhite") return {{"contrast", "30"}};
-  if (registryName == "BleachBypass") return {{"temperature", "20"}};
-  if (registryName == "FStop") return {{"red", "1"}, {"sBlue", "-1"}};
-  if (registryName == "PrinterPoints") return {{"red", "30"}};
-  if (registryName == "Telecine") return {{"masterBrightness", "20"}, {"gainGainHue", "40"}};
-  if (registryName == "ColorCorrect")
-    return {{"ccMasterSat", "20"},
-            {"ccContrast", "15"},
-            {"ccShadB", "20"},
-            {"ccHighBri", "-10"},
-            {"ccTintAmount", "10"}};
-  if (registryName == "ColorTemp")
-    return {{"destKelvin", "5500"}, {"exposure", "30"}, {"gradEnable", "1"}, {"grad_nd", "20"}};
-  if (registryName == "Fluorescent") return {{"temperature", "15"}};
-  // Barrel distortion: every band reads rows of others through source access.
-  if (registryName == "LensDistortion") return {{"amount", "-8"}, {"squeeze", "1.5"}, {"asymetricY", "1"}};
-  if (registryName == "Ozone") return {{"bri5", "30"}, {"red2", "50"}, {"con8", "20"}};
-  if (registryName == "SelectiveSaturation") return {{"sSat", "50"}, {"hSat", "-30"}};
-  if (registryName == "Temperature")
-    return {{"temperature", "30"}, {"Mtemperature", "-20"}, {"ScyanMagenta", "20"}};
-  if (registryName == "Tint") return {{"gradEnable", "1"}, {"grad_nd", "30"}};
-  if (registryName == "WarmCool") return {{"temperature", "30"}};
-  if (registryName == "SplitField") return {{"rotate", "25"}, {"position", "0.1,-0.2"}};
-  if (registryName == "RadialExposure") return {{"edges", "-1.5"}, {"center", "0.7"}, {"sFalloff", "40"}};
-  if (registryName == "Flashing") return {{"sBrightness", "60"}, {"hBrightness", "40"}, {"hPresets", "5"}};
-  if (registryName == "Star") return {{"StarSize", "60"}, {"matteBlur", "15"}, {"mattePosition", "60"}, {"matteRange", "40"}};
-  if (registryName == "VariStar")
-    return {{"starBlur", "5"}, {"matteBlur", "10"}, {"mattePosition", "60"}, {"matteRange", "40"}, {"radius1", "15"}};
-  if (registryName == "Light")
-    return {{"sBrightness", "60"}, {"lDisplacement", "40"}, {"sBlurX", "20"}, {"compositeFunc", "3"}, {"sOpacity", "70"}};
-  if (registryName == "Relight") return {{"lDisplacement", "-60"}, {"compositeFunc", "4"}, {"matteBlur", "10"}};
-  if (registryName == "Streaks") return {{"glowHBlur", "30"}, {"glowVBlur", "60"}, {"matteBlur", "20"}, {"matteRange", "30"}};
-  if (registryName == "Enhancing") return {{"matteBlur", "40"}, {"matteRange", "40"}};
-  if (registryName == "SelectiveColor")
-    return {{"hue", "30"}, {"saturation", "40"}, {"extractOn", "1"}, {"matteBlurX", "30"}};
-  if (registryName == "Polarizer") return {{"matteBlur", "30"}, {"gradEnable", "1"}, {"grad_nd", "30"}};
-  if (registryName == "Overexpose") return {{"amount", "40"}, {"intensity", "200"}};
-  return {};
-}
-
-// Effects whose output follows the tiling by design (grain is seeded per
-// tile): the same tiling must give the same image, different tilings may not.
-bool SameTilingOnly(const std::string& registryName) {
-  static const std::set<std::string> kByDesign = {"FauxFilm", "Grain", "NightVision"};
-  return kByDesign.count(registryName) != 0;
-}
 
 // Every effect type the module registers, read from the same registration
 // list the module is built with.

@@ -8,9 +8,11 @@
 #include <cstring>
 #include <limits>
 #include <stdexcept>
+#include <tuple>
 #include <vector>
 
 #include "effects/param_groups.h"
+#include "imaging/parallel.h"
 #include "imaging/raster.h"
 
 namespace {
@@ -74,6 +76,25 @@ TEST(GrainRandom, FillsPlanesRowByRowAndFlatOnesNeutral) {
   }
   RasterRef wide = MakeRaster(3, 2, 1, 2);
   EXPECT_THROW(fx::FillGrainNoise(*wide, 1), std::invalid_argument);
+}
+
+TEST(GrainRandom, RowsSplitAmongThreadsContinueTheOneSequence) {
+  // Planes tall enough to be split into chunks of rows, each chunk jumping
+  // ahead to its first row: the bytes are those of one generator run over
+  // the whole plane, whatever the thread count.
+  for (int32_t threads : {1, 2, 7}) {
+    fx::SetThreadCount(threads);
+    for (auto [w, h, seed] :
+         {std::tuple{37, 5000, 3u}, std::tuple{4096, 40, 4000000000u}, std::tuple{9, 20000, 0u}}) {
+      RasterRef plane = MakeRaster(w, h, 1, 1);
+      fx::FillGrainNoise(*plane, seed);
+      const std::vector<int32_t> bytes = NoiseBytes(seed, w, h);
+      for (int32_t i = 0; i < w * h; ++i)
+        ASSERT_EQ(plane->RowAs<uint8_t>(i / w)[i % w], bytes[i])
+            << w << " x " << h << ", " << threads << " threads";
+    }
+  }
+  fx::SetThreadCount(0);
 }
 
 // ------------------------------------------------------------ rendering
