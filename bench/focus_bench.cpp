@@ -1,6 +1,6 @@
 // The focus family through the render loop at its defaults on 6000 x 4000
-// (Lens Distortion at -5, whose default is the identity), and Rack Focus in
-// the dialog's 480 x 350 preview.
+// (Lens Distortion at -5, whose default is the identity), and Rack Focus and
+// Depth of Field in the dialog's 480 x 350 preview.
 #include <memory>
 #include <string>
 #include <utility>
@@ -39,6 +39,9 @@ void RenderWholeImage(benchmark::State& state, PluginMainProc proc, const Settin
   state.counters["MP/s"] = benchmark::Counter(6000.0 * 4000 * state.iterations() / 1e6, benchmark::Counter::kIsRate);
 }
 
+void DepthOfFieldRender(benchmark::State& state) { RenderWholeImage(state, &PIMAIN_DepthOfField, {}); }
+BENCHMARK(DepthOfFieldRender)->Arg(8)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
 void RackFocusRender(benchmark::State& state) { RenderWholeImage(state, &PIMAIN_RackFocus, {}); }
 BENCHMARK(RackFocusRender)->Arg(8)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
@@ -52,25 +55,33 @@ BENCHMARK(LensDistortionRender)->Arg(8)->Arg(16)->Unit(benchmark::kMillisecond)-
 
 // The whole 6000 x 4000 image in the 480 x 350 viewer, re-rendered from the
 // cached scaled source after a change of the blur.
-void RackFocusPreview(benchmark::State& state) {
+void Preview(benchmark::State& state, PluginMainProc proc, const char* registryName, const char* blurKey) {
   standin::Host host;
   host.SetDocument(bench::Scene(6000, 4000, 16));
-  bench::PrepareRun(host, &PIMAIN_RackFocus, [](std::vector<uint8_t>&) {});
+  bench::PrepareRun(host, proc, [](std::vector<uint8_t>&) {});
   host.PrepareRecord();
-  fx::EffectInstance* effect = fx::Registry().Lookup("RackFocus");
+  fx::EffectInstance* effect = fx::Registry().Lookup(registryName);
   const float zoom = 340.0f / 4000.0f;
   const fx::Rect view{0, 0, static_cast<int32_t>(4000 * zoom), static_cast<int32_t>(6000 * zoom)};
   std::vector<uint8_t> out(static_cast<std::size_t>(view.Width()) * view.Height() * 4);
   ps::PreviewRenderer preview(&host.Record(), *effect);
-  const int blur = fx::IndexOfKey(*effect, "blur");
+  fx::Parameter& blur = effect->parameters[fx::IndexOfKey(*effect, blurKey)];
+  const double base = blur.number;
   int step = 0;
   for (auto _ : state) {
-    fx::SetRange(effect->parameters[blur], 20 + (++step % 2));
+    fx::SetRange(blur, base + (++step % 2));
     preview.Render(view, zoom, out.data(), view.Width() * 4, false);
   }
-  fx::ResetToDefault(effect->parameters[blur]);
+  fx::SetRange(blur, base);
   state.SetLabel("parameter change, cached source");
 }
+
+void RackFocusPreview(benchmark::State& state) { Preview(state, &PIMAIN_RackFocus, "RackFocus", "blur"); }
 BENCHMARK(RackFocusPreview)->Unit(benchmark::kMillisecond);
+
+void DepthOfFieldPreview(benchmark::State& state) {
+  Preview(state, &PIMAIN_DepthOfField, "DepthOfField", "blurX");
+}
+BENCHMARK(DepthOfFieldPreview)->Unit(benchmark::kMillisecond);
 
 }  // namespace
