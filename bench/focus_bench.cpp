@@ -53,27 +53,33 @@ void LensDistortionRender(benchmark::State& state) {
 }
 BENCHMARK(LensDistortionRender)->Arg(8)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
-// The whole 6000 x 4000 image in the 480 x 350 viewer, re-rendered from the
-// cached scaled source after a change of the blur.
-void Preview(benchmark::State& state, PluginMainProc proc, const char* registryName, const char* blurKey) {
+// The 480 x 350 viewer over a 6000 x 4000 image at `zoom` (the whole image
+// fitted when 0), re-rendered from the cached scaled source after a change
+// of a parameter.
+void Preview(benchmark::State& state, PluginMainProc proc, const char* registryName, const char* key,
+             const Settings& settings = {}, float zoom = 0) {
   standin::Host host;
   host.SetDocument(bench::Scene(6000, 4000, 16));
   bench::PrepareRun(host, proc, [](std::vector<uint8_t>&) {});
   host.PrepareRecord();
   fx::EffectInstance* effect = fx::Registry().Lookup(registryName);
-  const float zoom = 340.0f / 4000.0f;
-  const fx::Rect view{0, 0, static_cast<int32_t>(4000 * zoom), static_cast<int32_t>(6000 * zoom)};
+  for (const auto& [k, value] : settings) fx::SetRange(effect->parameters[fx::IndexOfKey(*effect, k)], std::stod(value));
+  const bool fitted = zoom == 0;
+  if (fitted) zoom = 340.0f / 4000.0f;
+  const fx::Rect view = fitted ? fx::Rect{0, 0, static_cast<int32_t>(4000 * zoom), static_cast<int32_t>(6000 * zoom)}
+                               : fx::Rect{1000, 2000, 1350, 2480};
   std::vector<uint8_t> out(static_cast<std::size_t>(view.Width()) * view.Height() * 4);
   ps::PreviewRenderer preview(&host.Record(), *effect);
-  fx::Parameter& blur = effect->parameters[fx::IndexOfKey(*effect, blurKey)];
-  const double base = blur.number;
+  fx::Parameter& changing = effect->parameters[fx::IndexOfKey(*effect, key)];
+  const double base = changing.number;
   int step = 0;
   for (auto _ : state) {
-    fx::SetRange(blur, base + (++step % 2));
-    preview.Render(view, zoom, out.data(), view.Width() * 4, false);
+    fx::SetRange(changing, base + (++step % 2));
+    if (!preview.Render(view, zoom, out.data(), view.Width() * 4, false)) state.SkipWithError("preview failed");
   }
-  fx::SetRange(blur, base);
-  state.SetLabel("parameter change, cached source");
+  fx::SetRange(changing, base);
+  for (const auto& [k, value] : settings) fx::ResetToDefault(effect->parameters[fx::IndexOfKey(*effect, k)]);
+  state.SetLabel(fitted ? "parameter change, cached source" : "1:1, parameter change, cached source");
 }
 
 void RackFocusPreview(benchmark::State& state) { Preview(state, &PIMAIN_RackFocus, "RackFocus", "blur"); }
@@ -83,5 +89,12 @@ void DepthOfFieldPreview(benchmark::State& state) {
   Preview(state, &PIMAIN_DepthOfField, "DepthOfField", "blurX");
 }
 BENCHMARK(DepthOfFieldPreview)->Unit(benchmark::kMillisecond);
+
+// A region at 1:1: an effect that reads outside its tile renders the whole
+// image at that zoom.
+void LensDistortionZoomedPreview(benchmark::State& state) {
+  Preview(state, &PIMAIN_LensDistortion, "LensDistortion", "amount", {{"amount", "-5"}}, 1.0f);
+}
+BENCHMARK(LensDistortionZoomedPreview)->Unit(benchmark::kMillisecond);
 
 }  // namespace
