@@ -1,6 +1,6 @@
 // The focus family through the render loop at its defaults on 6000 x 4000
-// (Lens Distortion at -5, whose default is the identity), and Rack Focus in
-// the dialog's 480 x 350 preview.
+// (Lens Distortion at -5, whose default is the identity), and Rack Focus and
+// Depth of Field in the dialog's 480 x 350 preview.
 #include <memory>
 #include <string>
 #include <utility>
@@ -39,6 +39,9 @@ void RenderWholeImage(benchmark::State& state, PluginMainProc proc, const Settin
   state.counters["MP/s"] = benchmark::Counter(6000.0 * 4000 * state.iterations() / 1e6, benchmark::Counter::kIsRate);
 }
 
+void DepthOfFieldRender(benchmark::State& state) { RenderWholeImage(state, &PIMAIN_DepthOfField, {}); }
+BENCHMARK(DepthOfFieldRender)->Arg(8)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
 void RackFocusRender(benchmark::State& state) { RenderWholeImage(state, &PIMAIN_RackFocus, {}); }
 BENCHMARK(RackFocusRender)->Arg(8)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
@@ -50,27 +53,48 @@ void LensDistortionRender(benchmark::State& state) {
 }
 BENCHMARK(LensDistortionRender)->Arg(8)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
-// The whole 6000 x 4000 image in the 480 x 350 viewer, re-rendered from the
-// cached scaled source after a change of the blur.
-void RackFocusPreview(benchmark::State& state) {
+// The 480 x 350 viewer over a 6000 x 4000 image at `zoom` (the whole image
+// fitted when 0), re-rendered from the cached scaled source after a change
+// of a parameter.
+void Preview(benchmark::State& state, PluginMainProc proc, const char* registryName, const char* key,
+             const Settings& settings = {}, float zoom = 0) {
   standin::Host host;
   host.SetDocument(bench::Scene(6000, 4000, 16));
-  bench::PrepareRun(host, &PIMAIN_RackFocus, [](std::vector<uint8_t>&) {});
+  bench::PrepareRun(host, proc, [](std::vector<uint8_t>&) {});
   host.PrepareRecord();
-  fx::EffectInstance* effect = fx::Registry().Lookup("RackFocus");
-  const float zoom = 340.0f / 4000.0f;
-  const fx::Rect view{0, 0, static_cast<int32_t>(4000 * zoom), static_cast<int32_t>(6000 * zoom)};
+  fx::EffectInstance* effect = fx::Registry().Lookup(registryName);
+  for (const auto& [k, value] : settings) fx::SetRange(effect->parameters[fx::IndexOfKey(*effect, k)], std::stod(value));
+  const bool fitted = zoom == 0;
+  if (fitted) zoom = 340.0f / 4000.0f;
+  const fx::Rect view = fitted ? fx::Rect{0, 0, static_cast<int32_t>(4000 * zoom), static_cast<int32_t>(6000 * zoom)}
+                               : fx::Rect{1000, 2000, 1350, 2480};
   std::vector<uint8_t> out(static_cast<std::size_t>(view.Width()) * view.Height() * 4);
   ps::PreviewRenderer preview(&host.Record(), *effect);
-  const int blur = fx::IndexOfKey(*effect, "blur");
+  fx::Parameter& changing = effect->parameters[fx::IndexOfKey(*effect, key)];
+  const double base = changing.number;
   int step = 0;
   for (auto _ : state) {
-    fx::SetRange(effect->parameters[blur], 20 + (++step % 2));
-    preview.Render(view, zoom, out.data(), view.Width() * 4, false);
+    fx::SetRange(changing, base + (++step % 2));
+    if (!preview.Render(view, zoom, out.data(), view.Width() * 4, false)) state.SkipWithError("preview failed");
   }
-  fx::ResetToDefault(effect->parameters[blur]);
-  state.SetLabel("parameter change, cached source");
+  fx::SetRange(changing, base);
+  for (const auto& [k, value] : settings) fx::ResetToDefault(effect->parameters[fx::IndexOfKey(*effect, k)]);
+  state.SetLabel(fitted ? "parameter change, cached source" : "1:1, parameter change, cached source");
 }
+
+void RackFocusPreview(benchmark::State& state) { Preview(state, &PIMAIN_RackFocus, "RackFocus", "blur"); }
 BENCHMARK(RackFocusPreview)->Unit(benchmark::kMillisecond);
+
+void DepthOfFieldPreview(benchmark::State& state) {
+  Preview(state, &PIMAIN_DepthOfField, "DepthOfField", "blurX");
+}
+BENCHMARK(DepthOfFieldPreview)->Unit(benchmark::kMillisecond);
+
+// A region at 1:1: an effect that reads outside its tile renders the whole
+// image at that zoom.
+void LensDistortionZoomedPreview(benchmark::State& state) {
+  Preview(state, &PIMAIN_LensDistortion, "LensDistortion", "amount", {{"amount", "-5"}}, 1.0f);
+}
+BENCHMARK(LensDistortionZoomedPreview)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -22,9 +22,6 @@ namespace {
 
 inline constexpr const char* kDiffusionViews[] = {"Output", "Selection", "Texture", "Original"};
 
-// Texture files live in this folder beside the module. On a filesystem that
-// tells case apart the picker must open the very folder the render reads.
-inline constexpr const char* kTextureFolder = "Textures";
 // No texture until the user picks one: the glow then comes from the
 // highlight selection alone.
 inline constexpr const char* kDefaultTexture = nullptr;
@@ -189,20 +186,13 @@ class Diffusion final : public Effect {
     return p;
   }
 
-  // The placed texture over the render's area of t. A name with a folder
-  // in it is a file the user chose elsewhere; a bare name is one of the
-  // module's textures.
+  // The placed texture over the render's area of t.
   void DrawTexture(const RenderInfo& info, Raster& t) {
-    const char* name = ImageFileName(kTexture);
-    char path[4096];
-    const char* file = name;
-    const Host* host = CurrentHost();
-    if (name[0] != '/' && host != nullptr) {
-      file = host->DataPath(kVendorFolder, kTextureFolder, name, path, sizeof path) ? path : "";
-    }
+    const std::string file = TextureFile(ImageFileName(kTexture));
     const Margins m = Reach(info);
     const Origin origin = TileOrigin(info, m.x, m.y);
-    textures_.Draw(file, t.Is16Bit(), Placement(), t, info.area, origin, info.imageWidth, info.imageHeight);
+    textures_.Draw(file.c_str(), t.Is16Bit(), Placement(), t, info.area, origin, info.imageWidth,
+                   info.imageHeight);
   }
 
   SelectionMatte matte_;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "framework/host_services.h"
 #include "imaging/pixel.h"
 
 namespace fx {
@@ -192,6 +193,14 @@ void BlendTexture(const Raster& t, Raster& matte, const Rect& rect, TextureBlend
       }
     }
   });
+}
+
+std::string TextureFile(const char* name) {
+  if (name == nullptr || name[0] == '\0') return {};
+  const Host* host = CurrentHost();
+  if (name[0] == '/' || host == nullptr) return name;
+  char path[4096];
+  return host->DataPath(kVendorFolder, kTextureFolder, name, path, sizeof path) ? std::string(path) : std::string();
 }
 
 }  // namespace fx

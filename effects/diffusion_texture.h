@@ -14,6 +14,15 @@
 
 namespace fx {
 
+// Texture files live in this folder beside the module. On a filesystem that
+// tells case apart the picker must open the very folder the render reads.
+inline constexpr const char* kTextureFolder = "Textures";
+
+// The file a texture parameter names: a name with a folder in it is a file
+// the user chose elsewhere, used as is; a bare name is one of the module's
+// textures. Empty when there is no name or the module's folder is unknown.
+std::string TextureFile(const char* name);
+
 // How the placed texture T and the matte M make the new matte, in list
 // order.
 enum class TextureBlend : int32_t {

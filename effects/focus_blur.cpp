@@ -59,10 +59,7 @@ class FastBlur final : public Effect {
 
  private:
   void Configure(SeparableBlur& blur, const RenderInfo& info) const {
-    blur.SetMode(ListIndex(kQuality));
-    blur.SetPasses(info.reserved2);  // the render information's pass count
-    blur.SetRadii(static_cast<float>(HorizontalBlurPixels(info, kBlur.X(*this))),
-                  static_cast<float>(VerticalBlurPixels(info, kBlur.Y(*this))));
+    ConfigureBlur(blur, info, ListIndex(kQuality), kBlur.X(*this), kBlur.Y(*this));
   }
 
   SeparableBlur blur_;

@@ -5,6 +5,7 @@
 
 namespace fx::effects {
 
+extern const EffectRoutines& kDepthOfField;
 extern const EffectRoutines& kFastBlur;
 extern const EffectRoutines& kLensDistortion;
 extern const EffectRoutines& kRackFocus;

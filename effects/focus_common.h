@@ -4,6 +4,7 @@
 
 #include "framework/effect.h"
 #include "framework/parameter.h"
+#include "imaging/separable_blur.h"
 
 namespace fx::effects {
 
@@ -13,6 +14,14 @@ inline double HorizontalBlurPixels(const RenderInfo& info, double v) {
   return v * 0.001 * info.imageHeight * info.scaleX / info.scaleY;
 }
 inline double VerticalBlurPixels(const RenderInfo& info, double v) { return v * 0.001 * info.imageHeight; }
+
+// Sets a blur as Fast Blur renders: the mode, the render information's pass
+// count and the two blur values (thousandths of the height) in pixels.
+inline void ConfigureBlur(SeparableBlur& blur, const RenderInfo& info, int32_t mode, double x, double y) {
+  blur.SetMode(mode);
+  blur.SetPasses(info.reserved2);
+  blur.SetRadii(static_cast<float>(HorizontalBlurPixels(info, x)), static_cast<float>(VerticalBlurPixels(info, y)));
+}
 
 // A horizontal and a vertical blur with a gang: while ganged the vertical
 // value follows the horizontal one and cannot be edited.

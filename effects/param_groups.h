@@ -61,8 +61,10 @@ struct GradOptions {
   uint32_t endFlags = 0;
   bool enableDefault = true;
   // The graduated filters hide all four corners (they are edited by their
-  // preview handles only); the colour and gel effects flag "ul" alone.
+  // preview handles only); the colour and gel effects flag "ul" alone; a
+  // group whose corners are all controls hides none.
   bool hideAllCorners = true;
+  bool hideUpperLeft = true;
   std::span<const char* const> directions = kGradDirectionItems;
   double sizeDefault = 100;
 };
@@ -94,9 +96,10 @@ constexpr ParamSpec GradNdRow() {
 // "dir", "grad_size" and the four corners.
 constexpr std::array<ParamSpec, 6> GradShapeRows(const GradOptions& o = {}) {
   const uint32_t otherCorners = o.hideAllCorners ? static_cast<uint32_t>(kHidden) : 0u;
+  const uint32_t upperLeft = o.hideAllCorners || o.hideUpperLeft ? static_cast<uint32_t>(kHidden) : 0u;
   return {List("dir", "Direction", o.directions),
           Range("grad_size", "Size", 1, 199, o.sizeDefault),
-          Point("ul", "Upper-Left", {-0.5, -0.5}).Flags(kHidden),
+          Point("ul", "Upper-Left", {-0.5, -0.5}).Flags(upperLeft),
           Point("ur", "Upper-Right", {0.5, -0.5}).Flags(otherCorners),
           Point("lr", "Lower-Right", {0.5, 0.5}).Flags(otherCorners),
           Point("ll", "Lower-Left", {-0.5, 0.5}).Flags(otherCorners)};

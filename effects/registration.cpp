@@ -25,6 +25,7 @@ void fx::RegisterEffects(EffectRegistry& registry) {
   registry.Register("CrossProcessing", effects::kCrossProcessing);
   registry.Register("DayForNight", effects::kDayForNight);
   registry.Register("Defog", effects::kDefog);
+  registry.Register("DepthOfField", effects::kDepthOfField);
   registry.Register("Diffusion", effects::kDiffusion);
   registry.Register("DualGrad", effects::kDualGrad);
   registry.Register("Enhancing", effects::kEnhancing);

@@ -30,8 +30,14 @@ struct Rotation {
 // The content of `in` rotated: rows shift by -tan(a/2) (y - cy), columns by
 // sin a (x - cx), then rows again. Each shear reads its line at u = x - shift
 // and mixes the samples at floor(u) and floor(u) + 1 with
-// w = trunc(frac(u) 256): (s0 (256 - w) + s1 w) / 256. The angle is kept
-// within -45..45 degrees, where three shears stay short.
+// w = trunc(frac(u) 256): (s0 (256 - w) + s1 w) / 256. Three shears stay
+// short within -45..45 degrees; beyond, the angle is the nearest whole
+// number of quarter turns plus a rest within -45..45: the rest is sheared,
+// then the quarter turns move pixels exactly, (x, y) to (s - y, d + x) per
+// clockwise turn with s = cx + cy and d = cy - cx (a half turn
+// (2 cx - x, 2 cy - y)), each rounded to the nearest whole pixel. A centre
+// whose coordinates differ by half a pixel (an image whose sides differ in
+// parity) thus turns half a pixel off the exact quarter turn.
 //
 // Without a window the result spans every integer position the content
 // reaches; with one it covers exactly the window, and each stage computes

@@ -260,7 +260,11 @@ bool PreviewRenderer::RenderView(const fx::Rect& visible, float zoom, uint8_t* o
   info.tileCount = 1;
   try {
     if (process) effect_.routines->beginRender(&effect_, &info);
-    if (V == zoomed) {
+    // A preview has no source access: an effect that reads outside its tile
+    // is rendered over the whole zoomed image and its visible part copied
+    // out, so that a zoomed-in region is that region of the whole.
+    const bool readsOutside = process && (effect_.flags & fx::kReadsOutsideTile) != 0;
+    if (V == zoomed || readsOutside) {
       if (cache_ == nullptr || cacheWidth_ != zoomedWidth || cacheHeight_ != zoomedHeight) {
         Invalidate();
         cache_ = port_.Allocate(zoomed, 4, 1, plugInModeRGBColor);
@@ -268,17 +272,18 @@ bool PreviewRenderer::RenderView(const fx::Rect& visible, float zoom, uint8_t* o
         cacheHeight_ = zoomedHeight;
         port_.ReadScaled(*cache_, FromVRect({0, 0, record_->imageSize.v, record_->imageSize.h}), zoomed);
       }
-      if (process && effect_.routines->isActive(&effect_)) {
+      // A drag over part of the image shows the source alone, as below.
+      if (process && (V == zoomed || !dragging) && effect_.routines->isActive(&effect_)) {
         // Render into a scratch tile, then copy the result out.
         TileBuffer* result = port_.Allocate(zoomed, 4, 1, plugInModeRGBColor);
         std::memcpy(result->data, cache_->data, cache_->size);
         const bool ok = RenderTile(effect_, info, *cache_, *result, zoomed, zoomed, 0);
-        if (ok) CopyInto(*result, 0, 0, zoomedHeight, zoomedWidth, target, outRowBytes);
+        if (ok) CopyInto(*result, V.top, V.left, V.Height(), V.Width(), target, outRowBytes);
         port_.Release(result);
         if (!ok) ClearOut(out, outRowBytes, visible.Height());
         return ok;
       }
-      CopyInto(*cache_, 0, 0, zoomedHeight, zoomedWidth, target, outRowBytes);
+      CopyInto(*cache_, V.top, V.left, V.Height(), V.Width(), target, outRowBytes);
       return true;
     }
 

@@ -129,9 +129,8 @@ MainDialog::MainDialog(QWidget* parent, ps::EntryCall& call, ps::PreviewRenderer
   spacerRight->setFixedWidth(spacerWidth);
   AddStretchWidget(left, kStretch);
 
-  // Effects that read outside their tile are previewed as a whole only.
-  const bool zoomable = (effect_.flags & fx::kReadsOutsideTile) == 0;
-  for (QToolButton* b : {fit_, zoomOut_, zoomIn_, oneToOne_}) b->setEnabled(zoomable);
+  // Every effect zooms: one that reads outside its tile is given the whole
+  // zoomed image by the preview renderer.
   connect(fit_, &QToolButton::clicked, viewer_, &Viewer::zoomToFit);
   connect(zoomIn_, &QToolButton::clicked, viewer_, &Viewer::zoomIn);
   connect(zoomOut_, &QToolButton::clicked, viewer_, &Viewer::zoomOut);

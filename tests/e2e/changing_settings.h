@@ -15,6 +15,8 @@ namespace e2e {
 inline Settings ChangingSettings(const std::string& registryName) {
   if (registryName == "BlackAndWhite") return {{"contrast", "30"}};
   if (registryName == "BleachBypass") return {{"temperature", "20"}};
+  // A graduated depth: the mask follows each band's place in the image.
+  if (registryName == "DepthOfField") return {{"depthSource", "1"}, {"dir", "1"}, {"blurX", "60"}};
   if (registryName == "FStop") return {{"red", "1"}, {"sBlue", "-1"}};
   if (registryName == "PrinterPoints") return {{"red", "30"}};
   if (registryName == "Telecine") return {{"masterBrightness", "20"}, {"gainGainHue", "40"}};

@@ -1,7 +1,8 @@
-// Rack Focus, Lens Distortion and Skin Smoother through the module file:
-// banded output equals the whole image, including margins wider than the
-// bands, Lens Distortion's source rows read through source access, and a
-// filter area inside the image; and each member through ovra-host apply.
+// Depth of Field, Rack Focus, Lens Distortion and Skin Smoother through the
+// module file: banded output equals the whole image, including margins
+// wider than the bands, Lens Distortion's source rows read through source
+// access, and a filter area inside the image; and each member through
+// ovra-host apply.
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -14,6 +15,42 @@ using namespace e2e;
 using namespace standin;
 
 namespace {
+
+// A grey depth picture in the temp folder, under a name short enough for
+// the settings (at most 63 characters): near at the top left, far at the
+// bottom right, with a sharp-edged far patch.
+std::string DepthPicture() {
+  const std::string path = "/tmp/ovra_dof_" + std::to_string(getpid()) + ".png";
+  Document d = Document::Make(64, 48, 8);
+  d.grey = true;
+  for (int32_t y = 0; y < 48; ++y)
+    for (int32_t x = 0; x < 64; ++x) {
+      const int32_t v = x > 40 && y < 16 ? 255 : (x * 3 + y * 2) % 256;
+      for (int c = 0; c < 3; ++c) d.At(x, y, c) = static_cast<uint16_t>(v);
+    }
+  std::string error;
+  EXPECT_TRUE(WriteImage(path, d, error)) << error;
+  return path;
+}
+
+TEST(DepthOfFieldModule, BandsGiveTheWholeImage) {
+  const std::string picture = DepthPicture();
+  const std::vector<Settings> looks = {
+      {},  // a selection of the highlights
+      {{"matteBlur", "120"}, {"mattePosition", "40"}, {"blurX", "60"}},
+      {{"depthSource", "1"}, {"dir", "2"}, {"ur", "0.3,-0.2"}, {"grad_size", "60"}, {"blurX", "80"}},
+      {{"depthSource", "2"}, {"depthInput", picture}, {"gang", "0"}, {"blurX", "30"}, {"blurY", "120"}},
+      {{"view", "1"}, {"depthSource", "2"}, {"depthInput", picture}},
+  };
+  for (int32_t depth : {8, 16}) {
+    const Document source = Photo("coffee.png", 150, 200, depth);
+    for (const Settings& set : looks) {
+      const std::string what = set.empty() ? "defaults" : set[0].first + " " + set[0].second;
+      EXPECT_NE(ExpectBandsAgree({"DepthOfField", set}, source, {256, 64, 17, 1}, what), source) << what;
+    }
+  }
+  std::filesystem::remove(picture);
+}
 
 TEST(LensDistortionModule, BandsGiveTheWholeImage) {
   const std::vector<Settings> looks = {
@@ -121,6 +158,7 @@ TEST(FocusFamily, ThroughTheHostAtBothDepths) {
     const char* set;
   };
   const Member members[] = {
+      {"DepthOfField", "coffee.png", " --set depthSource=1 --set blurX=40"},
       {"RackFocus", "hubble_deep_field.jpg", ""},
       {"LensDistortion", "rocket.jpg", " --set amount=-5"},
       {"SkinSmoother", "chelsea.png", ""},

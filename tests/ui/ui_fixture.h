@@ -195,7 +195,7 @@ inline constexpr fx::EffectType kKindsType{"Ovra Kinds", "", kKindsParams, 0};
 inline constexpr fx::EffectType kPagePointsType{"Ovra Page Points", "", kPagePointsParams, 0};
 inline constexpr fx::EffectType kModulePresetsType{"Ovra Module Presets", "", kModulePresetsParams, 0};
 inline constexpr fx::EffectType kTallType{"Ovra Tall", "", kTallParams, 0};
-// Reads outside its tile: previewed whole, so the zoom buttons are off.
+// Reads outside its tile: previewed from the whole zoomed image.
 inline constexpr fx::EffectType kOutsideType{"Ovra Outside", "", kOneGroupParams, fx::kReadsOutsideTile};
 
 inline constexpr const fx::EffectRoutines& kOneGroup = fx::RoutinesOf<Invert, kOneGroupType>;
