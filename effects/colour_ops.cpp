@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "effects/selection_matte.h"
+#include "imaging/channel_tables.h"
 #include "imaging/tone_curve.h"
 
 namespace fx {
@@ -90,9 +91,7 @@ void ColorCorrectT(Raster& raster, const Rect& rect, const ColorCorrection& c) {
   if (c.brightness == 0 && c.contrast == 0 && c.bend == 0 && !gains && !c.multiply) return;
   const std::vector<S> shape = ToneShapeTable<S>(c.brightness, c.contrast, c.bend);
   if (!gains && !c.multiply) {
-    ForEachPixel<S>(raster, rect, [&](S* p) {
-      for (int k = 0; k < 3; ++k) p[k] = shape[p[k]];
-    });
+    ApplyChannelTables(raster, rect, {shape, shape, shape});
     return;
   }
   std::array<std::vector<S>, 3> tables = {shape, shape, shape};
@@ -107,9 +106,7 @@ void ColorCorrectT(Raster& raster, const Rect& rect, const ColorCorrection& c) {
         table[i] = Depth<S>::Clamp(static_cast<int64_t>(gain[k] * static_cast<double>(i) + table[i]));
     }
   }
-  ForEachPixel<S>(raster, rect, [&](S* p) {
-    for (int k = 0; k < 3; ++k) p[k] = tables[k][p[k]];
-  });
+  ApplyChannelTables(raster, rect, {tables[0], tables[1], tables[2]});
 }
 
 template <class S>
