@@ -5,6 +5,7 @@
 
 #include "effects/colour_ops.h"
 #include "imaging/masks.h"
+#include "imaging/parallel.h"
 #include "imaging/pixel.h"
 
 namespace fx::grads {
@@ -43,23 +44,25 @@ void ColourFilter::ApplyT(const Raster& unfiltered, Raster& destination, const R
   }
   const double e = s.exposure;
   const int32_t d = static_cast<int32_t>(Unit(s.opacity) * L);
-  for (int32_t y = rect.top; y < rect.bottom; ++y) {
-    S* p = destination.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(rect.left);
-    for (int32_t x = rect.left; x < rect.right; ++x, p += 4) {
-      // Samples above full scale (a careless host's 16-bit data) index the
-      // tables at full scale.
-      const int32_t P[3] = {std::min<int32_t>(p[0], L), std::min<int32_t>(p[1], L), std::min<int32_t>(p[2], L)};
-      int32_t F[3];
-      for (int ch = 0; ch < 3; ++ch) F[ch] = table[ch][P[ch]];
-      if (e != 0) {
-        const int32_t o = static_cast<int32_t>(
-            e * (FilterLuminance(P[0], P[1], P[2]) - FilterLuminance(F[0], F[1], F[2])));
-        for (int ch = 0; ch < 3; ++ch) F[ch] = D::Clamp(int64_t{F[ch]} + o);
+  ParallelFor(rect.Height(), LineGrain(rect.Width()), [&](int32_t begin, int32_t end) {
+    for (int32_t y = rect.top + begin; y < rect.top + end; ++y) {
+      S* p = destination.RowAs<S>(y) + 4 * static_cast<std::ptrdiff_t>(rect.left);
+      for (int32_t x = rect.left; x < rect.right; ++x, p += 4) {
+        // Samples above full scale (a careless host's 16-bit data) index the
+        // tables at full scale.
+        const int32_t P[3] = {std::min<int32_t>(p[0], L), std::min<int32_t>(p[1], L), std::min<int32_t>(p[2], L)};
+        int32_t F[3];
+        for (int ch = 0; ch < 3; ++ch) F[ch] = table[ch][P[ch]];
+        if (e != 0) {
+          const int32_t o = static_cast<int32_t>(
+              e * (FilterLuminance(P[0], P[1], P[2]) - FilterLuminance(F[0], F[1], F[2])));
+          for (int ch = 0; ch < 3; ++ch) F[ch] = D::Clamp(int64_t{F[ch]} + o);
+        }
+        for (int ch = 0; ch < 3; ++ch)
+          p[ch] = static_cast<S>(d >= L ? F[ch] : (int64_t{d} * F[ch] + int64_t{L - d} * P[ch]) / L);
       }
-      for (int ch = 0; ch < 3; ++ch)
-        p[ch] = static_cast<S>(d >= L ? F[ch] : (int64_t{d} * F[ch] + int64_t{L - d} * P[ch]) / L);
     }
-  }
+  });
   if (s.highlights > 0) {
     const RasterRef mask = HighlightMask(unfiltered, rect);
     BlendWhereMasked(unfiltered, destination, *mask, destination, rect, static_cast<float>(Unit(s.highlights)));

@@ -5,18 +5,23 @@
 #include <vector>
 
 #include "effects/selection_matte.h"
+#include "imaging/channel_tables.h"
+#include "imaging/parallel.h"
 #include "imaging/tone_curve.h"
 
 namespace fx {
 namespace {
 
-// Calls f(pixel) for every four-sample pixel of rect.
+// Calls f(pixel) for every four-sample pixel of rect, rows on the workers:
+// f must touch only its own pixel.
 template <class S, class F>
 void ForEachPixel(Raster& raster, const Rect& rect, F&& f) {
-  for (int32_t y = rect.top; y < rect.bottom; ++y) {
-    S* p = raster.RowAs<S>(y) + 4 * rect.left;
-    for (int32_t x = rect.left; x < rect.right; ++x, p += 4) f(p);
-  }
+  ParallelFor(rect.Height(), LineGrain(rect.Width()), [&](int32_t begin, int32_t end) {
+    for (int32_t y = rect.top + begin; y < rect.top + end; ++y) {
+      S* p = raster.RowAs<S>(y) + 4 * rect.left;
+      for (int32_t x = rect.left; x < rect.right; ++x, p += 4) f(p);
+    }
+  });
 }
 
 // Source and destination may be the same raster.
@@ -24,28 +29,32 @@ template <class S>
 void WarmCoolShiftT(const Raster& source, Raster& destination, const Rect& rect, double t) {
   const float bluer = static_cast<float>(1 + t);
   const float redder = static_cast<float>(1 - t);
-  for (int32_t y = rect.top; y < rect.bottom; ++y) {
-    const S* p = source.RowAs<S>(y) + 4 * rect.left;
-    S* d = destination.RowAs<S>(y) + 4 * rect.left;
-    for (int32_t x = rect.left; x < rect.right; ++x, p += 4, d += 4) {
-      const S r = p[0], g = p[1], b = p[2], a = p[3];
-      d[0] = Depth<S>::Clamp(static_cast<int64_t>(redder * r));
-      d[1] = g;
-      d[2] = Depth<S>::Clamp(static_cast<int64_t>(bluer * b));
-      d[3] = a;
+  ParallelFor(rect.Height(), LineGrain(rect.Width()), [&](int32_t begin, int32_t end) {
+    for (int32_t y = rect.top + begin; y < rect.top + end; ++y) {
+      const S* p = source.RowAs<S>(y) + 4 * rect.left;
+      S* d = destination.RowAs<S>(y) + 4 * rect.left;
+      for (int32_t x = rect.left; x < rect.right; ++x, p += 4, d += 4) {
+        const S r = p[0], g = p[1], b = p[2], a = p[3];
+        d[0] = Depth<S>::Clamp(static_cast<int64_t>(redder * r));
+        d[1] = g;
+        d[2] = Depth<S>::Clamp(static_cast<int64_t>(bluer * b));
+        d[3] = a;
+      }
     }
-  }
+  });
 }
 
 template <class S>
 void FillHighlightMaskT(const Raster& image, Raster& mask, const Rect& rect) {
   const std::span<const S> table = HighlightTable<S>();
-  for (int32_t y = rect.top; y < rect.bottom; ++y) {
-    const S* p = image.RowAs<S>(y) + 4 * rect.left;
-    S* m = mask.RowAs<S>(y) + rect.left;
-    for (int32_t x = rect.left; x < rect.right; ++x, p += 4, ++m)
-      *m = table[std::min(Depth<S>::Luminance(p[0], p[1], p[2]), Depth<S>::L)];
-  }
+  ParallelFor(rect.Height(), LineGrain(rect.Width()), [&](int32_t begin, int32_t end) {
+    for (int32_t y = rect.top + begin; y < rect.top + end; ++y) {
+      const S* p = image.RowAs<S>(y) + 4 * rect.left;
+      S* m = mask.RowAs<S>(y) + rect.left;
+      for (int32_t x = rect.left; x < rect.right; ++x, p += 4, ++m)
+        *m = table[std::min(Depth<S>::Luminance(p[0], p[1], p[2]), Depth<S>::L)];
+    }
+  });
 }
 
 template <class S>
@@ -60,23 +69,25 @@ void TintT(Raster& raster, const Rect& rect, const Rgb& tint, TintMode mode, dou
   const int32_t keep = static_cast<int32_t>(preserveHighlights * L);
   RasterRef mask;
   if (mode == TintMode::kHls && opacity > 0 && keep > 0) mask = HighlightMask(raster, rect);
-  for (int32_t y = rect.top; y < rect.bottom; ++y) {
-    S* p = raster.RowAs<S>(y) + 4 * rect.left;
-    const S* m = mask ? mask->RowAs<S>(y) + rect.left : nullptr;
-    for (int32_t x = rect.left; x < rect.right; ++x, p += 4) {
-      const Hsv own = RgbToHsv(p[0] * kUnit, p[1] * kUnit, p[2] * kUnit);
-      const RgbF tinted = HsvToRgb(t.h, mode == TintMode::kReplace ? own.s : t.s, own.v);
-      const int32_t T[3] = {static_cast<int32_t>(L * tinted.r), static_cast<int32_t>(L * tinted.g),
-                            static_cast<int32_t>(L * tinted.b)};
-      int32_t out[3];
-      for (int k = 0; k < 3; ++k) out[k] = (f * p[k] + e * T[k]) / L;
-      if (m != nullptr) {
-        const int32_t w = *m++ * keep / L;
-        for (int k = 0; k < 3; ++k) out[k] = (p[k] * w + out[k] * (L - w)) / L;
+  ParallelFor(rect.Height(), LineGrain(rect.Width()), [&](int32_t begin, int32_t end) {
+    for (int32_t y = rect.top + begin; y < rect.top + end; ++y) {
+      S* p = raster.RowAs<S>(y) + 4 * rect.left;
+      const S* m = mask ? mask->RowAs<S>(y) + rect.left : nullptr;
+      for (int32_t x = rect.left; x < rect.right; ++x, p += 4) {
+        const Hsv own = RgbToHsv(p[0] * kUnit, p[1] * kUnit, p[2] * kUnit);
+        const RgbF tinted = HsvToRgb(t.h, mode == TintMode::kReplace ? own.s : t.s, own.v);
+        const int32_t T[3] = {static_cast<int32_t>(L * tinted.r), static_cast<int32_t>(L * tinted.g),
+                              static_cast<int32_t>(L * tinted.b)};
+        int32_t out[3];
+        for (int k = 0; k < 3; ++k) out[k] = (f * p[k] + e * T[k]) / L;
+        if (m != nullptr) {
+          const int32_t w = *m++ * keep / L;
+          for (int k = 0; k < 3; ++k) out[k] = (p[k] * w + out[k] * (L - w)) / L;
+        }
+        for (int k = 0; k < 3; ++k) p[k] = Depth<S>::Clamp(out[k]);
       }
-      for (int k = 0; k < 3; ++k) p[k] = Depth<S>::Clamp(out[k]);
     }
-  }
+  });
 }
 
 template <class S>
@@ -90,9 +101,7 @@ void ColorCorrectT(Raster& raster, const Rect& rect, const ColorCorrection& c) {
   if (c.brightness == 0 && c.contrast == 0 && c.bend == 0 && !gains && !c.multiply) return;
   const std::vector<S> shape = ToneShapeTable<S>(c.brightness, c.contrast, c.bend);
   if (!gains && !c.multiply) {
-    ForEachPixel<S>(raster, rect, [&](S* p) {
-      for (int k = 0; k < 3; ++k) p[k] = shape[p[k]];
-    });
+    ApplyChannelTables(raster, rect, {shape, shape, shape});
     return;
   }
   std::array<std::vector<S>, 3> tables = {shape, shape, shape};
@@ -107,9 +116,7 @@ void ColorCorrectT(Raster& raster, const Rect& rect, const ColorCorrection& c) {
         table[i] = Depth<S>::Clamp(static_cast<int64_t>(gain[k] * static_cast<double>(i) + table[i]));
     }
   }
-  ForEachPixel<S>(raster, rect, [&](S* p) {
-    for (int k = 0; k < 3; ++k) p[k] = tables[k][p[k]];
-  });
+  ApplyChannelTables(raster, rect, {tables[0], tables[1], tables[2]});
 }
 
 template <class S>

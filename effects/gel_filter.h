@@ -53,7 +53,11 @@ class GelFilter {
 
  private:
   template <class S>
+  struct Pass;
+  template <class S>
   void ApplyT(Raster& destination, const Rect& rect);
+  static void Rows8Avx2(const Pass<uint8_t>& pass, const int32_t* wide, Raster& raster, const Rect& rect,
+                        int32_t top, int32_t bottom);
   template <class S>
   const S* TableOf(int c) const;
 
@@ -61,6 +65,11 @@ class GelFilter {
   std::array<float, 3> colour_{-1.0f, -1.0f, -1.0f};
   std::array<std::array<uint8_t, 256>, 3> table8_{};
   std::vector<uint16_t> table16_;  // 3 x 32769, channel after channel
+  // The 8-bit tables in 32-bit entries, for the vector loop's gathers.
+  alignas(32) std::array<std::array<int32_t, 256>, 3> wide8_{};
+  // The highlight weights by luminance, for the h they were built for.
+  std::vector<int32_t> weights8_, weights16_;
+  int32_t weights8For_ = -1, weights16For_ = -1;
   float exposure_ = 0;
   float opacity_ = 0;
   float highlights_ = 0;

@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 #include <vector>
 
 #include "effects/selection_matte.h"
+#include "imaging/channel_tables.h"
 #include "tests/effects/effect_harness.h"
 
 using namespace effecttest;
@@ -172,3 +174,90 @@ TEST(GelFilter, OnlyTheRectangleIsFiltered) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every 8-bit colour once (r, g and b from the pixel's index, alpha varying
+// too), 4096 x 4096 pixels.
+fx::RasterRef EveryColour8() {
+  fx::RasterRef r = fx::MakeRaster(4096, 4096, 4, 1);
+  for (int32_t y = 0; y < 4096; ++y) {
+    uint8_t* p = r->RowAs<uint8_t>(y);
+    for (int32_t x = 0; x < 4096; ++x, p += 4) {
+      const uint32_t i = static_cast<uint32_t>(y) * 4096 + static_cast<uint32_t>(x);
+      p[0] = static_cast<uint8_t>(i);
+      p[1] = static_cast<uint8_t>(i >> 8);
+      p[2] = static_cast<uint8_t>(i >> 16);
+      p[3] = static_cast<uint8_t>(i * 7);
+    }
+  }
+  return r;
+}
+
+// A dense 16-bit sweep: each channel steps through 0..32768 on co-prime
+// strides, with a share of samples above full scale (a careless host's).
+fx::RasterRef Sweep16() {
+  fx::RasterRef r = fx::MakeRaster(1031, 1024, 4, 2);
+  for (int32_t y = 0; y < r->Height(); ++y) {
+    uint16_t* p = r->RowAs<uint16_t>(y);
+    for (int32_t x = 0; x < r->Width(); ++x, p += 4) {
+      const uint32_t i = static_cast<uint32_t>(y) * 1031 + static_cast<uint32_t>(x);
+      p[0] = static_cast<uint16_t>(i % 32769);
+      p[1] = static_cast<uint16_t>((i * 7 + y) % 32769);
+      p[2] = static_cast<uint16_t>((i * 13 + 5) % 32769);
+      p[3] = static_cast<uint16_t>(i);
+      if (i % 97 == 0) p[i % 3] = static_cast<uint16_t>(32769 + i % 32767);
+    }
+  }
+  return r;
+}
+
+fx::RasterRef Copy(const fx::Raster& r) {
+  fx::RasterRef copy = fx::MakeRaster(r.Width(), r.Height(), r.Channels(), r.BytesPerSample());
+  copy->CopyFrom(r);
+  return copy;
+}
+
+bool SameSamples(const fx::Raster& a, const fx::Raster& b) {
+  for (int32_t y = 0; y < a.Height(); ++y)
+    if (std::memcmp(a.RowAs<uint8_t>(y), b.RowAs<uint8_t>(y), a.RowBytes()) != 0) return false;
+  return true;
+}
+
+struct LoopLimit {
+  ~LoopLimit() { fx::LimitColourLoopInstructionSet(1); }
+};
+
+}  // namespace
+
+// The vector loop against the plain one: every 8-bit colour, a dense 16-bit
+// sweep, over the whole raster and over a rectangle whose edges cut through
+// the vector loop's steps.
+TEST(GelFilter, EveryInstructionSetGivesTheSameSamples) {
+  if (!fx::ColourLoopsUseAvx2()) GTEST_SKIP() << "no vector loop on this processor";
+  LoopLimit restore;
+  const Settings cases[] = {
+      {{254 / 255.0, 203 / 255.0, 121 / 255.0}, 1, 0.5, 0},  // a catalogue's defaults
+      {{0.2, 0.9, 0.55}, 1, 0, 0},                            // tables only
+      {{0.7, 0.3, 1.0}, 0.6, 0, 0.4},                         // opacity and exposure
+      {{0.1, 0.5, 0.8}, 0.35, 1, 1},                          // everything at once
+  };
+  for (bool is16Bit : {false, true}) {
+    const fx::RasterRef source = is16Bit ? Sweep16() : EveryColour8();
+    for (const Settings& s : cases)
+      for (const fx::Rect& rect : {source->Bounds(), fx::Rect{3, 5, 200, 1013}}) {
+        fx::GelFilter gel;
+        gel.Load(s.colour, s.opacity, s.highlights, s.exposure);
+        fx::RasterRef plain = Copy(*source);
+        fx::RasterRef vector = Copy(*source);
+        fx::LimitColourLoopInstructionSet(0);
+        gel.Apply(*plain, rect);
+        fx::LimitColourLoopInstructionSet(1);
+        gel.Apply(*vector, rect);
+        EXPECT_TRUE(SameSamples(*plain, *vector))
+            << is16Bit << " opacity " << s.opacity << " highlights " << s.highlights << " exposure " << s.exposure
+            << " rect width " << rect.Width();
+        EXPECT_FALSE(SameSamples(*plain, *source));
+      }
+  }
+}
