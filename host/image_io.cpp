@@ -128,6 +128,7 @@ bool ReadImageImpl(const std::string& path, Document& out, std::string& error, s
   std::vector<uint16_t> ints;
   std::vector<uint8_t> bytes;
   std::vector<float> floats;
+  std::vector<uint8_t> native;
   try {
     doc = Document::Make(spec.width, spec.height, depth);
     if (alphaChannel >= 0) doc.alpha.assign(pixels, 0);
@@ -163,9 +164,17 @@ bool ReadImageImpl(const std::string& path, Document& out, std::string& error, s
   for (int32_t top = 0; top < spec.height; top += blockRows) {
     const int32_t rows = std::min(blockRows, spec.height - top);
     const int32_t y0 = spec.y + top, y1 = y0 + rows;
+    // Scanlines are read as stored and converted here: the library's
+    // converting read goes through a 64 MB buffer whatever the block size.
+    // Files with a format per channel keep the converting read.
     const auto read = [&](OIIO::TypeDesc type, void* data) {
-      return tiled ? in->read_image(0, 0, 0, spec.nchannels, type, data)
-                   : in->read_scanlines(0, 0, y0, y1, 0, 0, spec.nchannels, type, data);
+      if (tiled) return in->read_image(0, 0, 0, spec.nchannels, type, data);
+      if (!spec.channelformats.empty()) return in->read_scanlines(0, 0, y0, y1, 0, 0, spec.nchannels, type, data);
+      native.resize(static_cast<std::size_t>(spec.scanline_bytes(true)) * static_cast<std::size_t>(rows));
+      return in->read_native_scanlines(0, 0, y0, y1, 0, 0, spec.nchannels, native.data()) &&
+             OIIO::convert_image(spec.nchannels, spec.width, rows, 1, native.data(), spec.format, OIIO::AutoStride,
+                                 OIIO::AutoStride, OIIO::AutoStride, data, type, OIIO::AutoStride, OIIO::AutoStride,
+                                 OIIO::AutoStride);
     };
     bool ok = false;
     if (isFloat) {
