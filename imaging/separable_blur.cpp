@@ -341,6 +341,25 @@ OVRA_BLUR_INLINE void MulAddLanes(uint32_t* __restrict acc, const S* __restrict 
   for (; j < lanes; ++j) acc[j] += tap * s[j];
 }
 
+// acc = tap * s, then acc += tap * (a + b) for the pairs of samples a
+// symmetric kernel weighs alike: half the products of one per tap, the same
+// sum modulo 2^32.
+template <class S>
+OVRA_BLUR_INLINE void MulSetLanes(uint32_t* __restrict acc, const S* __restrict s, uint32_t tap, int32_t lanes) {
+  int32_t j = 0;
+  for (; j + kChunk<S> <= lanes; j += kChunk<S>)
+    for (int32_t t = 0; t < kChunk<S>; ++t) acc[j + t] = tap * s[j + t];
+  for (; j < lanes; ++j) acc[j] = tap * s[j];
+}
+template <class S>
+OVRA_BLUR_INLINE void MulAddPairLanes(uint32_t* __restrict acc, const S* __restrict a, const S* __restrict b,
+                                      uint32_t tap, int32_t lanes) {
+  int32_t j = 0;
+  for (; j + kChunk<S> <= lanes; j += kChunk<S>)
+    for (int32_t t = 0; t < kChunk<S>; ++t) acc[j + t] += tap * (static_cast<uint32_t>(a[j + t]) + b[j + t]);
+  for (; j < lanes; ++j) acc[j] += tap * (static_cast<uint32_t>(a[j]) + b[j]);
+}
+
 // The 32-bit sum as a double through a signed conversion (which vectorises):
 // flipping the top bit and adding 2^31 back is exact.
 OVRA_BLUR_INLINE double ToDouble(uint32_t v) {
@@ -367,8 +386,21 @@ OVRA_BLUR_INLINE void GaussLanes(const uint8_t* src, std::ptrdiff_t ss, uint8_t*
   const int32_t* taps = k.taps.data();
   const ExactDivider div(k.sum, 65535.0);
   for (int32_t i = 0; i < length; ++i) {
-    std::fill(acc, acc + lanes, 0u);
     const int32_t first = i - half, last = i + half;  // positions of taps 0 and 2 half
+    if (first >= 0 && last < length) {
+      // Inside the line: taps k and 2 half - k are equal (the kernel is
+      // symmetric), so each pair of samples takes one product.
+      MulSetLanes(acc, reinterpret_cast<const S*>(src + i * ss), static_cast<uint32_t>(taps[half]), lanes);
+      for (int32_t k = 0; k < half; ++k) {
+        const uint32_t tap = static_cast<uint32_t>(taps[k]);
+        if (tap != 0)
+          MulAddPairLanes(acc, reinterpret_cast<const S*>(src + (first + k) * ss),
+                          reinterpret_cast<const S*>(src + (last - k) * ss), tap, lanes);
+      }
+      DivideLanes(acc, reinterpret_cast<S*>(dst + i * ds), lanes, div);
+      continue;
+    }
+    std::fill(acc, acc + lanes, 0u);
     uint32_t before = 0, after = 0;
     for (int32_t p = first; p < std::min(0, last + 1); ++p) before += static_cast<uint32_t>(taps[p - first]);
     for (int32_t p = std::max(length, first); p <= last; ++p) after += static_cast<uint32_t>(taps[p - first]);
