@@ -1,5 +1,6 @@
-// Soft Effects, Glow and Diffusion at their defaults through the render
-// loop, and their preview in the dialog's 480 x 350 viewer.
+// Soft Effects, Glow, Diffusion, Low Contrast, Fog and Warm Black Mist at
+// their defaults through the render loop, and their preview in the dialog's
+// 480 x 350 viewer.
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -53,6 +54,9 @@ const Member kMembers[] = {
     {&PIMAIN_SoftEffects, "SoftEFX", "opacity"},
     {&PIMAIN_Glow, "Glow", "glowBrightness"},
     {&PIMAIN_Diffusion, "Diffusion", "glowBrightness"},
+    {&PIMAIN_LowContrast, "LowContrast", "lightBrightness"},
+    {&PIMAIN_Fog, "Fog", "glowBrightness"},
+    {&PIMAIN_WarmBlackMist, "WarmBlackMist", "glowBrightness"},
 };
 
 bool Ready(benchmark::State& state) {
@@ -61,7 +65,8 @@ bool Ready(benchmark::State& state) {
   return false;
 }
 
-// Arguments: member (0 Soft Effects, 1 Glow, 2 Diffusion), bits per sample.
+// Arguments: member (0 Soft Effects, 1 Glow, 2 Diffusion, 3 Low Contrast,
+// 4 Fog, 5 Warm Black Mist), bits per sample.
 // 6000 x 4000 in the host's 256-row bands; megapixels per second.
 void DiffusionFamilyRender(benchmark::State& state) {
   if (!Ready(state)) return;
@@ -82,7 +87,7 @@ void DiffusionFamilyRender(benchmark::State& state) {
       benchmark::Counter(6000.0 * 4000 * state.iterations() / 1e6, benchmark::Counter::kIsRate);
 }
 BENCHMARK(DiffusionFamilyRender)
-    ->ArgsProduct({{0, 1, 2}, {8, 16}})
+    ->ArgsProduct({{0, 1, 2, 3, 4, 5}, {8, 16}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
@@ -116,6 +121,6 @@ void DiffusionFamilyPreview(benchmark::State& state) {
   fx::SetRange(changing, base);
   state.SetLabel(std::string(m.registryName) + (fit ? ", zoomed to fit" : ", 100 %"));
 }
-BENCHMARK(DiffusionFamilyPreview)->ArgsProduct({{0, 1, 2}, {0, 1}})->Unit(benchmark::kMillisecond);
+BENCHMARK(DiffusionFamilyPreview)->ArgsProduct({{0, 1, 2, 3, 4, 5}, {0, 1}})->Unit(benchmark::kMillisecond);
 
 }  // namespace

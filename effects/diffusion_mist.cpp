@@ -177,7 +177,7 @@ void FogVeil(const Raster& source, Raster& d, const Rect& rect, Origin origin, c
              double density, const Rgb& fog) {
   constexpr double L = Depth<S>::L;
   const double colour[3] = {fog.r, fog.g, fog.b};
-  for (int32_t y = rect.top; y < rect.bottom; ++y) {
+  ForRows(rect, 4, [&](int32_t y) {
     const S* p = source.RowAs<S>(y) + 4 * rect.left;
     S* q = d.RowAs<S>(y) + 4 * rect.left;
     for (int32_t x = rect.left; x < rect.right; ++x, p += 4, q += 4) {
@@ -186,7 +186,7 @@ void FogVeil(const Raster& source, Raster& d, const Rect& rect, Origin origin, c
         q[c] = static_cast<S>(std::clamp(o * p[c] / L + (1 - o) * colour[c], 0.0, 1.0) * L);
       q[3] = p[3];
     }
-  }
+  });
 }
 
 inline constexpr auto kFogParams =
@@ -283,7 +283,7 @@ void DefogVeil(const Raster& source, Raster& d, const Rect& rect, Origin origin,
                double density, const Rgb& fog) {
   constexpr double L = Depth<S>::L;
   const double colour[3] = {fog.r, fog.g, fog.b};
-  for (int32_t y = rect.top; y < rect.bottom; ++y) {
+  ForRows(rect, 4, [&](int32_t y) {
     const S* p = source.RowAs<S>(y) + 4 * rect.left;
     S* q = d.RowAs<S>(y) + 4 * rect.left;
     for (int32_t x = rect.left; x < rect.right; ++x, p += 4, q += 4) {
@@ -293,7 +293,7 @@ void DefogVeil(const Raster& source, Raster& d, const Rect& rect, Origin origin,
         q[c] = static_cast<S>(std::clamp(r * (p[c] / L - t * colour[c]), 0.0, 1.0) * L);
       q[3] = p[3];
     }
-  }
+  });
 }
 
 inline constexpr auto kDefogParams = std::to_array<ParamSpec>({

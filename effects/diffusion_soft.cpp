@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <span>
+#include <type_traits>
 #include <vector>
 
 #include "effects/catalogue.h"
@@ -54,12 +55,12 @@ void SoftMix(const Raster& mixBack, Raster& destination, const Rect& area, doubl
   WithDepth(destination.Is16Bit(), [&]<class S>() {
     constexpr int32_t L = Depth<S>::L;
     const int32_t f = static_cast<int32_t>((1 - std::min(opacity, 1.0)) * L);
-    for (int32_t y = rect.top; y < rect.bottom; ++y) {
+    ForRows(rect, 4, [&](int32_t y) {
       const S* s = mixBack.RowAs<S>(y) + 4 * rect.left;
       S* d = destination.RowAs<S>(y) + 4 * rect.left;
       for (int32_t x = rect.left; x < rect.right; ++x, s += 4, d += 4)
         for (int c = 0; c < 3; ++c) d[c] = Depth<S>::Clamp((int64_t{s[c]} * f + int64_t{d[c]} * (L - f)) / L);
-    }
+    });
   });
 }
 
@@ -388,30 +389,32 @@ class LowContrast final : public Effect {
       const double s = Percent(kShadowBrightness);
       if (s > 0) {
         const std::vector<S>& t = ShadowTable<S>(s);
-        for (int32_t y = area.top; y < area.bottom; ++y) {
+        ForRows(area, 4, [&](int32_t y) {
           S* p = d.RowAs<S>(y) + 4 * area.left;
           for (int32_t x = area.left; x < area.right; ++x, p += 4)
             for (int c = 0; c < 3; ++c) p[c] = t[std::min<int32_t>(p[c], Depth<S>::L)];
-        }
+        });
       }
     }
     const double light = Percent(kLightBrightness);
     if (!(light > 0) && view != kSpreadView) return;
 
-    // E = M + W - 2 M W / L, W the matte blurred by the spread.
-    SeparableBlur blur;
-    ConfigureBox(blur, info, SpreadX(info), SpreadY(info));
-    RasterRef e = MakeRaster(m.Width(), m.Height(), 1, m.BytesPerSample());
+    // E = M + W - 2 M W / L, W the matte blurred by the spread. Matte
+    // samples are 0..L, and so is their blur: 2 M W stays within 2 L^2,
+    // which 32 bits hold at 8 bits; at 16 bits (2^31) it takes 64.
+    using Product = std::conditional_t<sizeof(S) == 1, int32_t, int64_t>;
+    ConfigureBox(blur_, info, SpreadX(info), SpreadY(info));
+    RasterRef& e = Scratch(spread_, m.Width(), m.Height(), 1, m.BytesPerSample());
     e->CopyRows(m, area);
-    blur.Blur(*e, area);
-    for (int32_t y = area.top; y < area.bottom; ++y) {
+    blur_.Blur(*e, area);
+    ForRows(area, 1, [&](int32_t y) {
       const S* mm = m.RowAs<S>(y) + area.left;
       S* w = e->RowAs<S>(y) + area.left;
       for (int32_t x = area.left; x < area.right; ++x, ++mm, ++w) {
-        const int64_t M = *mm, W = *w;
-        *w = Depth<S>::Clamp(M + W - 2 * M * W / L);
+        const Product M = *mm, W = *w;
+        *w = static_cast<S>(Depth<S>::Clamp(M + W - 2 * M * W / static_cast<Product>(L)));
       }
-    }
+    });
     if (view == kSpreadView) {
       ShowMatte(*e, d, area);
       return;
@@ -419,27 +422,40 @@ class LowContrast final : public Effect {
 
     // K: the image weighted by E, blurred, screened back with the light's
     // brightness.
-    RasterRef k = MakeRaster(d.Width(), d.Height(), 4, d.BytesPerSample());
-    for (int32_t y = area.top; y < area.bottom; ++y) {
+    // A sample P (at most 65535) times E (at most L = 32768 at 16 bits) is
+    // below 2^31: 32 bits hold it at both depths.
+    RasterRef& k = Scratch(light_, d.Width(), d.Height(), 4, d.BytesPerSample());
+    ForRows(area, 4, [&](int32_t y) {
       const S* p = d.RowAs<S>(y) + 4 * area.left;
       const S* w = e->RowAs<S>(y) + area.left;
       S* q = k->RowAs<S>(y) + 4 * area.left;
       for (int32_t x = area.left; x < area.right; ++x, p += 4, ++w, q += 4) {
-        for (int c = 0; c < 3; ++c) q[c] = static_cast<S>(int64_t{p[c]} * *w / L);
+        const int32_t weight = *w;
+        for (int c = 0; c < 3; ++c) q[c] = static_cast<S>(int32_t{p[c]} * weight / static_cast<int32_t>(L));
         q[3] = p[3];
       }
-    }
-    blur.Blur(*k, area);
+    });
+    blur_.Blur(*k, area);
     const GlowPasses passes = GlowPasses::Of<S>(light);
-    for (int32_t y = area.top; y < area.bottom; ++y) {
+    ForRows(area, 4, [&](int32_t y) {
       const S* q = k->RowAs<S>(y) + 4 * area.left;
       S* p = d.RowAs<S>(y) + 4 * area.left;
       for (int32_t x = area.left; x < area.right; ++x, q += 4, p += 4)
         for (int c = 0; c < 3; ++c) p[c] = Depth<S>::Clamp(ScreenPasses<S>(p[c], q[c], passes));
-    }
+    });
+  }
+
+  // A scratch raster kept from one band to the next while its shape holds.
+  static RasterRef& Scratch(RasterRef& kept, int32_t width, int32_t height, int32_t channels, int32_t bytes) {
+    if (!kept || kept->Width() != width || kept->Height() != height || kept->Channels() != channels ||
+        kept->BytesPerSample() != static_cast<uint32_t>(bytes))
+      kept = MakeRaster(width, height, channels, bytes);
+    return kept;
   }
 
   SelectionMatte matte_;
+  SeparableBlur blur_;  // its work areas are kept across bands
+  RasterRef spread_, light_;
   std::vector<uint8_t> shadows8_;
   std::vector<uint16_t> shadows16_;
   double shadow8_ = -1, shadow16_ = -1;

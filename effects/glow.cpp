@@ -45,7 +45,7 @@ void SubtleRows(Raster& d, const Raster& m, const Rect& rect, const GlowPasses& 
   using W = Wide<S>;
   constexpr W L = Depth<S>::L;
   const W n = passes.full, r = passes.partial;
-  for (int32_t y = rect.top; y < rect.bottom; ++y) {
+  ForRows(rect, 4, [&](int32_t y) {
     const S* mm = m.RowAs<S>(y) + rect.left;
     S* p = d.RowAs<S>(y) + 4 * rect.left;
     for (int32_t x = rect.left; x < rect.right; ++x, ++mm, p += 4) {
@@ -75,7 +75,7 @@ void SubtleRows(Raster& d, const Raster& m, const Rect& rect, const GlowPasses& 
         p[c] = Depth<S>::Clamp(v);
       }
     }
-  }
+  });
 }
 
 template <class S>
@@ -107,7 +107,7 @@ template <class S>
 void SpreadLight(const Raster& d, const Raster& m, Raster& g, const Rect& rect) {
   using W = Wide<S>;
   constexpr W L = Depth<S>::L;
-  for (int32_t y = rect.top; y < rect.bottom; ++y) {
+  ForRows(rect, 4, [&](int32_t y) {
     const S* mm = m.RowAs<S>(y) + rect.left;
     const S* p = d.RowAs<S>(y) + 4 * rect.left;
     S* q = g.RowAs<S>(y) + 4 * rect.left;
@@ -116,7 +116,7 @@ void SpreadLight(const Raster& d, const Raster& m, Raster& g, const Rect& rect) 
       for (int c = 0; c < 3; ++c) q[c] = static_cast<S>(p[c] * a / L);
       q[3] = static_cast<S>(a);
     }
-  }
+  });
 }
 
 // The light's samples at a pixel: colour light has R, G, B and the alpha
@@ -146,7 +146,7 @@ void ScreenLight(Raster& d, const Raster& g, const Rect& rect, const LightBlend&
   const double unit[3] = {s.colour.r, s.colour.g, s.colour.b};
   W partial[3];
   for (int c = 0; c < 3; ++c) partial[c] = static_cast<W>(passes.partial * unit[c]);
-  for (int32_t y = rect.top; y < rect.bottom; ++y) {
+  ForRows(rect, 4, [&](int32_t y) {
     const S* q = g.RowAs<S>(y) + kChannels * rect.left;
     S* p = d.RowAs<S>(y) + 4 * rect.left;
     for (int32_t x = rect.left; x < rect.right; ++x, q += kChannels, p += 4) {
@@ -163,7 +163,7 @@ void ScreenLight(Raster& d, const Raster& g, const Rect& rect, const LightBlend&
         p[c] = Depth<S>::Clamp(v);
       }
     }
-  }
+  });
 }
 
 template <class S, int kChannels>
@@ -173,7 +173,7 @@ void AddLight(Raster& d, const Raster& g, const Rect& rect, const LightBlend& s)
   const float b = static_cast<float>(s.brightness);
   const float f[3] = {b * static_cast<float>(s.colour.r), b * static_cast<float>(s.colour.g),
                       b * static_cast<float>(s.colour.b)};
-  for (int32_t y = rect.top; y < rect.bottom; ++y) {
+  ForRows(rect, 4, [&](int32_t y) {
     const S* q = g.RowAs<S>(y) + kChannels * rect.left;
     S* p = d.RowAs<S>(y) + 4 * rect.left;
     for (int32_t x = rect.left; x < rect.right; ++x, q += kChannels, p += 4) {
@@ -181,7 +181,7 @@ void AddLight(Raster& d, const Raster& g, const Rect& rect, const LightBlend& s)
       for (int c = 0; c < 3; ++c)
         p[c] = Depth<S>::Clamp(int64_t{p[c]} + static_cast<int64_t>(f[c] * Q::Channel(q, c)));
     }
-  }
+  });
 }
 
 template <class S, int kChannels>

@@ -19,6 +19,7 @@
 #include <stdexcept>
 #include <type_traits>
 
+#include "imaging/parallel.h"
 #include "imaging/pixel.h"
 
 #if defined(__GNUC__)
@@ -318,14 +319,15 @@ OVRA_BLUR_INLINE void BoxLanes(const uint8_t* src, std::ptrdiff_t ss, uint8_t* d
   }
 }
 
+// An op filters `lanes` lines from src into dst with the running sums in
+// acc, the work area of the part of the pass that calls it.
 template <class S, class R>
 struct BoxOp {
   BoxLine g;
   R rec;
-  typename R::Acc* acc;
   OVRA_BLUR_INLINE void operator()(const uint8_t* src, std::ptrdiff_t ss, uint8_t* dst, std::ptrdiff_t ds,
-                                   int32_t lanes) const {
-    BoxLanes<S, R>(src, ss, dst, ds, lanes, g, rec, acc);
+                                   int32_t lanes, uint8_t* acc) const {
+    BoxLanes<S, R>(src, ss, dst, ds, lanes, g, rec, reinterpret_cast<typename R::Acc*>(acc));
   }
 };
 
@@ -337,6 +339,25 @@ OVRA_BLUR_INLINE void MulAddLanes(uint32_t* __restrict acc, const S* __restrict 
   for (; j + kChunk<S> <= lanes; j += kChunk<S>)
     for (int32_t t = 0; t < kChunk<S>; ++t) acc[j + t] += tap * s[j + t];
   for (; j < lanes; ++j) acc[j] += tap * s[j];
+}
+
+// acc = tap * s, then acc += tap * (a + b) for the pairs of samples a
+// symmetric kernel weighs alike: half the products of one per tap, the same
+// sum modulo 2^32.
+template <class S>
+OVRA_BLUR_INLINE void MulSetLanes(uint32_t* __restrict acc, const S* __restrict s, uint32_t tap, int32_t lanes) {
+  int32_t j = 0;
+  for (; j + kChunk<S> <= lanes; j += kChunk<S>)
+    for (int32_t t = 0; t < kChunk<S>; ++t) acc[j + t] = tap * s[j + t];
+  for (; j < lanes; ++j) acc[j] = tap * s[j];
+}
+template <class S>
+OVRA_BLUR_INLINE void MulAddPairLanes(uint32_t* __restrict acc, const S* __restrict a, const S* __restrict b,
+                                      uint32_t tap, int32_t lanes) {
+  int32_t j = 0;
+  for (; j + kChunk<S> <= lanes; j += kChunk<S>)
+    for (int32_t t = 0; t < kChunk<S>; ++t) acc[j + t] += tap * (static_cast<uint32_t>(a[j + t]) + b[j + t]);
+  for (; j < lanes; ++j) acc[j] += tap * (static_cast<uint32_t>(a[j]) + b[j]);
 }
 
 // The 32-bit sum as a double through a signed conversion (which vectorises):
@@ -365,8 +386,21 @@ OVRA_BLUR_INLINE void GaussLanes(const uint8_t* src, std::ptrdiff_t ss, uint8_t*
   const int32_t* taps = k.taps.data();
   const ExactDivider div(k.sum, 65535.0);
   for (int32_t i = 0; i < length; ++i) {
-    std::fill(acc, acc + lanes, 0u);
     const int32_t first = i - half, last = i + half;  // positions of taps 0 and 2 half
+    if (first >= 0 && last < length) {
+      // Inside the line: taps k and 2 half - k are equal (the kernel is
+      // symmetric), so each pair of samples takes one product.
+      MulSetLanes(acc, reinterpret_cast<const S*>(src + i * ss), static_cast<uint32_t>(taps[half]), lanes);
+      for (int32_t k = 0; k < half; ++k) {
+        const uint32_t tap = static_cast<uint32_t>(taps[k]);
+        if (tap != 0)
+          MulAddPairLanes(acc, reinterpret_cast<const S*>(src + (first + k) * ss),
+                          reinterpret_cast<const S*>(src + (last - k) * ss), tap, lanes);
+      }
+      DivideLanes(acc, reinterpret_cast<S*>(dst + i * ds), lanes, div);
+      continue;
+    }
+    std::fill(acc, acc + lanes, 0u);
     uint32_t before = 0, after = 0;
     for (int32_t p = first; p < std::min(0, last + 1); ++p) before += static_cast<uint32_t>(taps[p - first]);
     for (int32_t p = std::max(length, first); p <= last; ++p) after += static_cast<uint32_t>(taps[p - first]);
@@ -384,22 +418,29 @@ template <class S>
 struct GaussOp {
   const GaussKernel* kernel;
   int32_t length;
-  uint32_t* acc;
   OVRA_BLUR_INLINE void operator()(const uint8_t* src, std::ptrdiff_t ss, uint8_t* dst, std::ptrdiff_t ds,
-                                   int32_t lanes) const {
-    GaussLanes<S>(src, ss, dst, ds, lanes, length, *kernel, acc);
+                                   int32_t lanes, uint8_t* acc) const {
+    GaussLanes<S>(src, ss, dst, ds, lanes, length, *kernel, reinterpret_cast<uint32_t*>(acc));
   }
 };
 
 // ---------------------------------------------------- blocks, strips, passes
 
-// The work area of one Blur, carved from the line buffer.
+// The work area of one part of a pass, carved from that part's buffer.
 struct Work {
   uint8_t* a = nullptr;  // two blocks or strips
   uint8_t* b = nullptr;
   uint8_t* acc = nullptr;
+};
+
+// How a Blur cuts rect into row blocks and column strips, and the bytes of
+// work area a part needs. The cut depends on the rect and the depth alone,
+// never on the number of parts: every split gives the same samples.
+struct Layout {
   int32_t blockRows = 1;
   int32_t stripLanes = 1;
+  std::size_t half = 0;  // bytes of each of the two blocks or strips
+  std::size_t bytes = 0;  // the whole work area of a part
 };
 
 // Rows and blocks: pixel x of row r of a group of `count` rows is at
@@ -513,13 +554,22 @@ OVRA_BLUR_INLINE void Transpose(uint8_t* const* rows, int32_t count, int32_t len
 
 constexpr int32_t kMaxBlockRows = kBlockBytes;  // one-channel 8-bit rows
 
-// `runs` passes of op along every row of rect.
+// The units of work of a pass: blocks [first, last) of a row pass, strips
+// [first, last) of a column pass.
+struct Units {
+  int32_t first = 0;
+  int32_t last = 0;
+};
+
+// `runs` passes of op along every row of the blocks of rect in units.
 template <class S, class Op, bool kAvx2>
-OVRA_BLUR_INLINE void RowsBody(Raster& raster, const Rect& rect, int32_t runs, const Op& op, const Work& work) {
+OVRA_BLUR_INLINE void RowsBody(Raster& raster, const Rect& rect, int32_t runs, const Op& op, const Layout& layout,
+                               const Work& work, Units units) {
   const int32_t pixelBytes = raster.PixelBytes(), channels = raster.Channels(), length = rect.Width();
   uint8_t* rows[kMaxBlockRows];
-  for (int32_t top = rect.top; top < rect.bottom; top += work.blockRows) {
-    const int32_t count = std::min(work.blockRows, rect.bottom - top);
+  for (int32_t block = units.first; block < units.last; ++block) {
+    const int32_t top = rect.top + block * layout.blockRows;
+    const int32_t count = std::min(layout.blockRows, rect.bottom - top);
     for (int32_t r = 0; r < count; ++r) rows[r] = raster.Row(top + r) + static_cast<std::ptrdiff_t>(rect.left) * pixelBytes;
     const int32_t lanes = count * channels;
     const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(lanes) * static_cast<std::ptrdiff_t>(sizeof(S));
@@ -527,22 +577,25 @@ OVRA_BLUR_INLINE void RowsBody(Raster& raster, const Rect& rect, int32_t runs, c
     uint8_t* to = work.b;
     Transpose<true, kAvx2>(rows, count, length, pixelBytes, from);
     for (int32_t run = 0; run < runs; ++run) {
-      op(from, stride, to, stride, lanes);
+      op(from, stride, to, stride, lanes, work.acc);
       std::swap(from, to);
     }
     Transpose<false, kAvx2>(rows, count, length, pixelBytes, from);
   }
 }
 
-// `runs` passes of op down every column of rect, strip by strip; each pass
-// reads what the previous one wrote, never the raster it is writing.
+// `runs` passes of op down every column of the strips of rect in units,
+// strip by strip; each pass reads what the previous one wrote, never the
+// raster it is writing.
 template <class S, class Op>
-OVRA_BLUR_INLINE void ColumnsBody(Raster& raster, const Rect& rect, int32_t runs, const Op& op, const Work& work) {
+OVRA_BLUR_INLINE void ColumnsBody(Raster& raster, const Rect& rect, int32_t runs, const Op& op, const Layout& layout,
+                                  const Work& work, Units units) {
   const int32_t total = rect.Width() * raster.Channels(), length = rect.Height();
   const std::ptrdiff_t rowStride = raster.RowStride();
   uint8_t* origin = raster.Row(rect.top) + static_cast<std::ptrdiff_t>(rect.left) * raster.PixelBytes();
-  for (int32_t x0 = 0; x0 < total; x0 += work.stripLanes) {
-    const int32_t lanes = std::min(work.stripLanes, total - x0);
+  for (int32_t strip = units.first; strip < units.last; ++strip) {
+    const int32_t x0 = strip * layout.stripLanes;
+    const int32_t lanes = std::min(layout.stripLanes, total - x0);
     uint8_t* column = origin + static_cast<std::ptrdiff_t>(x0) * static_cast<std::ptrdiff_t>(sizeof(S));
     const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(lanes) * static_cast<std::ptrdiff_t>(sizeof(S));
     // The strip is copied in first: the passes then read compact rows, and
@@ -553,9 +606,9 @@ OVRA_BLUR_INLINE void ColumnsBody(Raster& raster, const Rect& rect, int32_t runs
     uint8_t* to = work.b;
     for (int32_t run = 0; run < runs; ++run) {
       if (run == runs - 1) {
-        op(from, stride, column, rowStride, lanes);
+        op(from, stride, column, rowStride, lanes, work.acc);
       } else {
-        op(from, stride, to, stride, lanes);
+        op(from, stride, to, stride, lanes, work.acc);
         std::swap(from, to);
       }
     }
@@ -588,86 +641,134 @@ int32_t UsableIsa() {
 #define OVRA_BLUR_TARGET_AVX512 [[gnu::target("avx512f,avx512bw,avx512vl,avx512dq,prefer-vector-width=512")]]
 #endif
 
+#define OVRA_BLUR_PASS_ARGS \
+  Raster &raster, const Rect &rect, int32_t runs, const Op &op, const Layout &layout, const Work &work, Units units
 template <class S, class Op>
-OVRA_BLUR_TARGET_AVX512 void RowsAvx512(Raster& raster, const Rect& rect, int32_t runs, const Op& op,
-                                        const Work& work) {
-  RowsBody<S, Op, true>(raster, rect, runs, op, work);
+OVRA_BLUR_TARGET_AVX512 void RowsAvx512(OVRA_BLUR_PASS_ARGS) {
+  RowsBody<S, Op, true>(raster, rect, runs, op, layout, work, units);
 }
 template <class S, class Op>
-OVRA_BLUR_TARGET_AVX512 void ColumnsAvx512(Raster& raster, const Rect& rect, int32_t runs, const Op& op,
-                                           const Work& work) {
-  ColumnsBody<S, Op>(raster, rect, runs, op, work);
+OVRA_BLUR_TARGET_AVX512 void ColumnsAvx512(OVRA_BLUR_PASS_ARGS) {
+  ColumnsBody<S, Op>(raster, rect, runs, op, layout, work, units);
 }
 template <class S, class Op>
-[[gnu::target("avx2")]] void RowsAvx2(Raster& raster, const Rect& rect, int32_t runs, const Op& op, const Work& work) {
-  RowsBody<S, Op, true>(raster, rect, runs, op, work);
+[[gnu::target("avx2")]] void RowsAvx2(OVRA_BLUR_PASS_ARGS) {
+  RowsBody<S, Op, true>(raster, rect, runs, op, layout, work, units);
 }
 template <class S, class Op>
-[[gnu::target("avx2")]] void ColumnsAvx2(Raster& raster, const Rect& rect, int32_t runs, const Op& op,
-                                         const Work& work) {
-  ColumnsBody<S, Op>(raster, rect, runs, op, work);
+[[gnu::target("avx2")]] void ColumnsAvx2(OVRA_BLUR_PASS_ARGS) {
+  ColumnsBody<S, Op>(raster, rect, runs, op, layout, work, units);
 }
 #endif
 
 template <class S, class Op>
-void RowsBase(Raster& raster, const Rect& rect, int32_t runs, const Op& op, const Work& work) {
-  RowsBody<S, Op, false>(raster, rect, runs, op, work);
+void RowsBase(OVRA_BLUR_PASS_ARGS) {
+  RowsBody<S, Op, false>(raster, rect, runs, op, layout, work, units);
 }
 template <class S, class Op>
-void ColumnsBase(Raster& raster, const Rect& rect, int32_t runs, const Op& op, const Work& work) {
-  ColumnsBody<S, Op>(raster, rect, runs, op, work);
+void ColumnsBase(OVRA_BLUR_PASS_ARGS) {
+  ColumnsBody<S, Op>(raster, rect, runs, op, layout, work, units);
 }
 
 template <class S, class Op>
-void AlongRows(Raster& raster, const Rect& rect, int32_t runs, const Op& op, const Work& work) {
+void RowsPart(OVRA_BLUR_PASS_ARGS) {
 #if defined(OVRA_BLUR_AVX2)
   switch (UsableIsa()) {
-    case kAvx512: return RowsAvx512<S, Op>(raster, rect, runs, op, work);
-    case kAvx2: return RowsAvx2<S, Op>(raster, rect, runs, op, work);
+    case kAvx512: return RowsAvx512<S, Op>(raster, rect, runs, op, layout, work, units);
+    case kAvx2: return RowsAvx2<S, Op>(raster, rect, runs, op, layout, work, units);
     default: break;
   }
 #endif
-  RowsBase<S, Op>(raster, rect, runs, op, work);
+  RowsBase<S, Op>(raster, rect, runs, op, layout, work, units);
 }
 template <class S, class Op>
-void AlongColumns(Raster& raster, const Rect& rect, int32_t runs, const Op& op, const Work& work) {
+void ColumnsPart(OVRA_BLUR_PASS_ARGS) {
 #if defined(OVRA_BLUR_AVX2)
   switch (UsableIsa()) {
-    case kAvx512: return ColumnsAvx512<S, Op>(raster, rect, runs, op, work);
-    case kAvx2: return ColumnsAvx2<S, Op>(raster, rect, runs, op, work);
+    case kAvx512: return ColumnsAvx512<S, Op>(raster, rect, runs, op, layout, work, units);
+    case kAvx2: return ColumnsAvx2<S, Op>(raster, rect, runs, op, layout, work, units);
     default: break;
   }
 #endif
-  ColumnsBase<S, Op>(raster, rect, runs, op, work);
+  ColumnsBase<S, Op>(raster, rect, runs, op, layout, work, units);
 }
+#undef OVRA_BLUR_PASS_ARGS
 
-// Sizes the work area for rect and hands out its parts.
-Work PrepareWork(std::vector<uint8_t>& buffer, const Raster& raster, const Rect& rect) {
+// The cut of rect into blocks and strips, and the work area of a part.
+Layout LayoutOf(const Raster& raster, const Rect& rect) {
   const std::size_t sample = raster.BytesPerSample();
   const int32_t channels = std::max(1, raster.Channels());
-  Work work;
-  work.blockRows = std::clamp(static_cast<int32_t>(kBlockBytes / static_cast<int32_t>(sample)) / channels, 1,
-                              kMaxBlockRows);
+  Layout layout;
+  layout.blockRows = std::clamp(static_cast<int32_t>(kBlockBytes / static_cast<int32_t>(sample)) / channels, 1,
+                                kMaxBlockRows);
   const int64_t total = static_cast<int64_t>(rect.Width()) * channels;
   const int64_t height = std::max(1, rect.Height());
   int64_t strip = std::min<int64_t>(kStripRowBytes, kStripBytes / height) / static_cast<int64_t>(sample);
   const int64_t chunk = 64 / static_cast<int64_t>(sample);  // lanes of a chunk
   strip = std::max<int64_t>(strip / chunk * chunk, kMinStripBytes / static_cast<int64_t>(sample));
   if (strip >= total) strip = total;
-  work.stripLanes = static_cast<int32_t>(std::max<int64_t>(strip, 1));
-  const std::size_t blockLanes = static_cast<std::size_t>(work.blockRows) * static_cast<std::size_t>(channels);
+  layout.stripLanes = static_cast<int32_t>(std::max<int64_t>(strip, 1));
+  const std::size_t blockLanes = static_cast<std::size_t>(layout.blockRows) * static_cast<std::size_t>(channels);
   const std::size_t rowsBytes = static_cast<std::size_t>(rect.Width()) * blockLanes * sample;
-  const std::size_t columnsBytes = static_cast<std::size_t>(rect.Height()) * static_cast<std::size_t>(work.stripLanes) * sample;
-  const std::size_t half = (std::max(rowsBytes, columnsBytes) + 63) / 64 * 64;
-  const std::size_t accBytes = std::max(blockLanes, static_cast<std::size_t>(work.stripLanes)) * sizeof(uint64_t);
-  const std::size_t needed = 2 * half + accBytes + 64;
-  if (buffer.size() < needed) buffer.resize(needed);
+  const std::size_t columnsBytes =
+      static_cast<std::size_t>(rect.Height()) * static_cast<std::size_t>(layout.stripLanes) * sample;
+  layout.half = (std::max(rowsBytes, columnsBytes) + 63) / 64 * 64;
+  const std::size_t accBytes = std::max(blockLanes, static_cast<std::size_t>(layout.stripLanes)) * sizeof(uint64_t);
+  layout.bytes = 2 * layout.half + accBytes + 64;
+  return layout;
+}
+
+// The work area of a part in its buffer, which only grows.
+Work WorkIn(std::vector<uint8_t>& buffer, const Layout& layout) {
+  if (buffer.size() < layout.bytes) buffer.resize(layout.bytes);
   uint8_t* base = buffer.data();
   base += (64 - reinterpret_cast<std::uintptr_t>(base) % 64) % 64;
+  Work work;
   work.a = base;
-  work.b = base + half;
-  work.acc = base + 2 * half;
+  work.b = base + layout.half;
+  work.acc = base + 2 * layout.half;
   return work;
+}
+
+// Runs part(units, work) over `count` units in as many parts as there are
+// threads to take them (fewer when the units are few or small), part i with
+// the work area of buffers[i]. `unitWork` is the samples a unit filters.
+template <class Part>
+void InParts(int32_t count, int64_t unitWork, const Layout& layout, std::vector<std::vector<uint8_t>>& buffers,
+             Part&& part) {
+  if (count <= 0) return;
+  // Parts of at least 64 K samples, as the other core operations split.
+  const int32_t grain = LineGrain(unitWork);
+  const int32_t parts = std::max(1, std::min({ThreadCount(), count / grain, count}));
+  if (buffers.size() < static_cast<std::size_t>(parts)) buffers.resize(static_cast<std::size_t>(parts));
+  std::vector<Work> works(static_cast<std::size_t>(parts));
+  for (int32_t i = 0; i < parts; ++i) works[static_cast<std::size_t>(i)] = WorkIn(buffers[static_cast<std::size_t>(i)], layout);
+  ParallelFor(parts, 1, [&](int32_t begin, int32_t end) {
+    for (int32_t i = begin; i < end; ++i) {
+      const Units units{static_cast<int32_t>(int64_t{count} * i / parts),
+                        static_cast<int32_t>(int64_t{count} * (i + 1) / parts)};
+      part(units, works[static_cast<std::size_t>(i)]);
+    }
+  });
+}
+
+// `runs` passes of op along every row, or down every column, of rect.
+template <class S, class Op>
+void AlongRows(Raster& raster, const Rect& rect, int32_t runs, const Op& op, const Layout& layout,
+               std::vector<std::vector<uint8_t>>& buffers) {
+  const int32_t blocks = (rect.Height() + layout.blockRows - 1) / layout.blockRows;
+  const int64_t unitWork = int64_t{rect.Width()} * raster.Channels() * layout.blockRows * runs;
+  InParts(blocks, unitWork, layout, buffers,
+          [&](Units units, const Work& work) { RowsPart<S, Op>(raster, rect, runs, op, layout, work, units); });
+}
+template <class S, class Op>
+void AlongColumns(Raster& raster, const Rect& rect, int32_t runs, const Op& op, const Layout& layout,
+                  std::vector<std::vector<uint8_t>>& buffers) {
+  const int32_t total = rect.Width() * raster.Channels();
+  const int32_t strips = (total + layout.stripLanes - 1) / layout.stripLanes;
+  const int64_t unitWork = int64_t{rect.Height()} * layout.stripLanes * runs;
+  InParts(strips, unitWork, layout, buffers,
+          [&](Units units, const Work& work) { ColumnsPart<S, Op>(raster, rect, runs, op, layout, work, units); });
 }
 
 // ------------------------------------------------------------------ kernels
@@ -755,53 +856,76 @@ void PrepareMaskedSlots(float r, float& keyRadius, uint32_t& keyDepth, MaskedSlo
   slots.kernels.resize(slots.radiusOf.size());
 }
 
+// A mask value as the slot of its kernel; 0 for no blur. A 16-bit sample
+// above full scale counts as full.
+template <class S>
+std::size_t MaskedSlot(uint32_t m, float radius) {
+  m = std::min(m, static_cast<uint32_t>(Depth<S>::L));
+  return m == 0 ? 0 : static_cast<std::size_t>(MaskedIndex(MaskedRadius<S>(radius, m)));
+}
+
+// Builds, before the rows are shared among workers, the kernel of every
+// mask value rect meets: the workers then only read the slots.
+template <class S>
+void BuildMaskedKernels(const Raster& mask, const Rect& rect, float radius, MaskedSlots slots) {
+  std::vector<uint8_t> seen(static_cast<std::size_t>(Depth<S>::L) + 1, 0);
+  for (int32_t y = rect.top; y < rect.bottom; ++y)
+    for (int32_t x = rect.left; x < rect.right; ++x) seen[std::min(MaskAt<S>(mask, x, y), static_cast<uint32_t>(Depth<S>::L))] = 1;
+  for (uint32_t m = 1; m < seen.size(); ++m) {
+    if (seen[m] == 0) continue;
+    const std::size_t n = MaskedSlot<S>(m, radius);
+    if (!slots.kernels[n]) slots.kernels[n] = BuildKernel(static_cast<int32_t>(n), slots.radiusOf[n]);
+  }
+}
+
 template <class S>
 void MaskedPass(const Raster& from, int32_t fx, int32_t fy, Raster& to, int32_t tx, int32_t ty, const Rect& rect,
                 const Raster& mask, float radius, bool horizontal, MaskedSlots slots) {
+  BuildMaskedKernels<S>(mask, rect, radius, slots);
   const int32_t channels = from.Channels();
   const int32_t lineStart = horizontal ? rect.left : rect.top;
   const int32_t lineEnd = (horizontal ? rect.right : rect.bottom) - 1;
   const std::ptrdiff_t step = horizontal ? channels : from.RowStride() / static_cast<std::ptrdiff_t>(sizeof(S));
-  for (int32_t y = rect.top; y < rect.bottom; ++y) {
-    const S* src = from.RowAs<S>(y - fy);
-    S* dst = to.RowAs<S>(y - ty);
-    for (int32_t x = rect.left; x < rect.right; ++x) {
-      const S* p = src + static_cast<std::ptrdiff_t>(x - fx) * channels;
-      S* d = dst + static_cast<std::ptrdiff_t>(x - tx) * channels;
-      // A 16-bit sample above full scale counts as full.
-      const uint32_t m = std::min(MaskAt<S>(mask, x, y), static_cast<uint32_t>(Depth<S>::L));
-      if (m == 0) {
-        std::copy(p, p + channels, d);
-        continue;
-      }
-      const std::size_t n = static_cast<std::size_t>(MaskedIndex(MaskedRadius<S>(radius, m)));
-      std::unique_ptr<GaussKernel>& slot = slots.kernels[n];
-      if (!slot) slot = BuildKernel(static_cast<int32_t>(n), slots.radiusOf[n]);
-      const GaussKernel& k = *slot;
-      const int32_t half = static_cast<int32_t>(k.taps.size() / 2);
-      const int32_t at = horizontal ? x : y;
-      if (channels <= 4 && at - half >= lineStart && at + half <= lineEnd) {
-        // Away from the line's ends: no clamping, every channel in one sweep
-        // over the taps (the same sums in the same order).
-        uint32_t acc[4] = {0, 0, 0, 0};
-        const S* q = p - half * step;
-        for (int32_t t = 0; t <= 2 * half; ++t, q += step) {
-          const uint32_t tap = static_cast<uint32_t>(k.taps[t]);
-          for (int32_t c = 0; c < channels; ++c) acc[c] += tap * q[c];
+  // Each row reads `from` and writes its own row of `to`.
+  const int64_t rowWork = int64_t{rect.Width()} * channels * 16;
+  ParallelFor(rect.Height(), LineGrain(rowWork), [&](int32_t begin, int32_t end) {
+    for (int32_t y = rect.top + begin; y < rect.top + end; ++y) {
+      const S* src = from.RowAs<S>(y - fy);
+      S* dst = to.RowAs<S>(y - ty);
+      for (int32_t x = rect.left; x < rect.right; ++x) {
+        const S* p = src + static_cast<std::ptrdiff_t>(x - fx) * channels;
+        S* d = dst + static_cast<std::ptrdiff_t>(x - tx) * channels;
+        const std::size_t n = MaskedSlot<S>(MaskAt<S>(mask, x, y), radius);
+        if (n == 0) {
+          std::copy(p, p + channels, d);
+          continue;
         }
-        for (int32_t c = 0; c < channels; ++c) d[c] = static_cast<S>(k.sum != 0 ? acc[c] / k.sum : p[c]);
-        continue;
-      }
-      for (int32_t c = 0; c < channels; ++c) {
-        uint32_t acc = 0;
-        for (int32_t t = 0; t <= 2 * half; ++t) {
-          const int32_t pos = std::clamp(at - half + t, lineStart, lineEnd);
-          acc += static_cast<uint32_t>(k.taps[t]) * p[(pos - at) * step + c];
+        const GaussKernel& k = *slots.kernels[n];
+        const int32_t half = static_cast<int32_t>(k.taps.size() / 2);
+        const int32_t at = horizontal ? x : y;
+        if (channels <= 4 && at - half >= lineStart && at + half <= lineEnd) {
+          // Away from the line's ends: no clamping, every channel in one sweep
+          // over the taps (the same sums in the same order).
+          uint32_t acc[4] = {0, 0, 0, 0};
+          const S* q = p - half * step;
+          for (int32_t t = 0; t <= 2 * half; ++t, q += step) {
+            const uint32_t tap = static_cast<uint32_t>(k.taps[t]);
+            for (int32_t c = 0; c < channels; ++c) acc[c] += tap * q[c];
+          }
+          for (int32_t c = 0; c < channels; ++c) d[c] = static_cast<S>(k.sum != 0 ? acc[c] / k.sum : p[c]);
+          continue;
         }
-        d[c] = static_cast<S>(k.sum != 0 ? acc / k.sum : p[c]);
+        for (int32_t c = 0; c < channels; ++c) {
+          uint32_t acc = 0;
+          for (int32_t t = 0; t <= 2 * half; ++t) {
+            const int32_t pos = std::clamp(at - half + t, lineStart, lineEnd);
+            acc += static_cast<uint32_t>(k.taps[t]) * p[(pos - at) * step + c];
+          }
+          d[c] = static_cast<S>(k.sum != 0 ? acc / k.sum : p[c]);
+        }
       }
     }
-  }
+  });
 }
 
 int32_t ReachOf(int32_t mode, int32_t passes, float radius) {
@@ -882,17 +1006,16 @@ void SeparableBlur::Blur(Raster& raster, const Rect& rect) {
       const float rx = std::min(radiusX_, static_cast<float>(area.Width()));
       const float ry = std::min(radiusY_, static_cast<float>(area.Height()));
       if (!(rx > 0) && !(ry > 0)) return;
-      const Work work = PrepareWork(lineBuffer_, raster, area);
-      uint32_t* acc = reinterpret_cast<uint32_t*>(work.acc);
+      const Layout layout = LayoutOf(raster, area);
       // A kernel whose weights all rounded to 0 (only at radii beyond any
       // image) leaves its direction as it is.
       if (rx > 0) {
         const GaussKernel& k = KernelAt(kernelsX_, static_cast<int32_t>(rx * 0.5f), rx);
-        if (k.sum != 0) AlongRows<S>(raster, area, 1, GaussOp<S>{&k, area.Width(), acc}, work);
+        if (k.sum != 0) AlongRows<S>(raster, area, 1, GaussOp<S>{&k, area.Width()}, layout, workAreas_);
       }
       if (ry > 0) {
         const GaussKernel& k = KernelAt(kernelsY_, static_cast<int32_t>(ry * 0.5f), ry);
-        if (k.sum != 0) AlongColumns<S>(raster, area, 1, GaussOp<S>{&k, area.Height(), acc}, work);
+        if (k.sum != 0) AlongColumns<S>(raster, area, 1, GaussOp<S>{&k, area.Height()}, layout, workAreas_);
       }
       return;
     }
@@ -901,14 +1024,14 @@ void SeparableBlur::Blur(Raster& raster, const Rect& rect) {
     const bool alongRows = MakeBoxLine<S>(area.Width(), radiusX_ * 0.5f, gx);
     const bool alongColumns = MakeBoxLine<S>(area.Height(), radiusY_ * 0.5f, gy);
     if (!alongRows && !alongColumns) return;
-    const Work work = PrepareWork(lineBuffer_, raster, area);
+    const Layout layout = LayoutOf(raster, area);
     if (alongRows)
       WithRecip<S>(gx, [&]<class R>(const R& rec) {
-        AlongRows<S>(raster, area, runs, BoxOp<S, R>{gx, rec, reinterpret_cast<typename R::Acc*>(work.acc)}, work);
+        AlongRows<S>(raster, area, runs, BoxOp<S, R>{gx, rec}, layout, workAreas_);
       });
     if (alongColumns)
       WithRecip<S>(gy, [&]<class R>(const R& rec) {
-        AlongColumns<S>(raster, area, runs, BoxOp<S, R>{gy, rec, reinterpret_cast<typename R::Acc*>(work.acc)}, work);
+        AlongColumns<S>(raster, area, runs, BoxOp<S, R>{gy, rec}, layout, workAreas_);
       });
   });
 }
@@ -922,7 +1045,11 @@ void SeparableBlur::BlurMasked(Raster& raster, const Rect& rect, const Raster& m
   const float rx = std::min(radiusX_, static_cast<float>(area.Width()));
   const float ry = std::min(radiusY_, static_cast<float>(area.Height()));
   if (!(rx > 0) && !(ry > 0)) return;
-  RasterRef temp = MakeRaster(area.Width(), area.Height(), raster.Channels(), raster.BytesPerSample());
+  // The first direction's result, kept for the next call of the same size.
+  if (!maskedTemp_ || maskedTemp_->Width() != area.Width() || maskedTemp_->Height() != area.Height() ||
+      maskedTemp_->Channels() != raster.Channels() || maskedTemp_->BytesPerSample() != raster.BytesPerSample())
+    maskedTemp_ = MakeRaster(area.Width(), area.Height(), raster.Channels(), raster.BytesPerSample());
+  Raster* temp = maskedTemp_.get();
   WithDepth(raster.Is16Bit(), [&]<class S>() {
     const MaskedSlots x{maskedX_.radiusOf, maskedX_.kernels}, y{maskedY_.radiusOf, maskedY_.kernels};
     if (rx > 0) {

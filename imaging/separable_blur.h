@@ -77,8 +77,9 @@ class SeparableBlur {
   float radiusY_ = 0;
   int32_t passes_ = 0;
   int32_t mode_ = kBox;
-  // Work area of Blur (line blocks and column strips); only grows.
-  std::vector<uint8_t> lineBuffer_;
+  // Work areas of Blur (line blocks and column strips), one for each part
+  // a pass is split into among the worker threads; they only grow.
+  std::vector<std::vector<uint8_t>> workAreas_;
   // Kernels by index n; slots are added on demand and emptied when the
   // radius of their direction changes.
   std::vector<std::unique_ptr<GaussKernel>> kernelsX_;
@@ -93,6 +94,7 @@ class SeparableBlur {
   };
   MaskedKernels maskedX_;
   MaskedKernels maskedY_;
+  RasterRef maskedTemp_;
 };
 
 // For tests: the most the blur may use of the processor's vector

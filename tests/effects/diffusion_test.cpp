@@ -20,6 +20,7 @@
 #include "effects/glow.h"
 #include "effects/tone_range.h"
 #include "framework/memory.h"
+#include "imaging/parallel.h"
 #include "imaging/quad_warp.h"
 #include "imaging/separable_blur.h"
 #include "tests/effects/effect_harness.h"
@@ -882,6 +883,29 @@ TEST(FauxFilm, AlwaysActiveAndOriginalCopies) {
   e.Set("view", 2);
   EXPECT_TRUE(e.Active());
   EXPECT_TRUE(Same(*Render(e, *source), *source));
+}
+
+// The blurs and per-pixel passes run on the workers: every thread count
+// gives the one-thread image, and a second render through the same instance
+// (its scratch rasters and blur work areas kept) gives it again. The image
+// is large enough for the passes to split.
+TEST(DiffusionFamily, EveryThreadCountGivesTheSameImage) {
+  const fx::EffectRoutines* members[] = {&fx::effects::kGlow, &fx::effects::kSoftEffects,
+                                         &fx::effects::kLowContrast, &fx::effects::kFog,
+                                         &fx::effects::kWarmBlackMist, &fx::effects::kDiffusion};
+  for (bool is16Bit : {false, true}) {
+    const fx::RasterRef source = RandomImage(301, 233, is16Bit, 40);
+    for (const fx::EffectRoutines* routines : members) {
+      Instance e(*routines);
+      fx::SetThreadCount(1);
+      const fx::RasterRef one = Render(e, *source);
+      for (int32_t threads : {2, 7, 7}) {
+        fx::SetThreadCount(threads);
+        EXPECT_TRUE(Same(*Render(e, *source), *one)) << threads << " " << is16Bit << " " << e->routines->displayName(&*e);
+      }
+    }
+  }
+  fx::SetThreadCount(0);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/parallel.h"
 #include "imaging/pixel.h"
 #include "imaging/raster.h"
 
@@ -651,6 +652,45 @@ TEST(MaskedBlur, RefusesAMaskOfAnotherShape) {
 }
 
 // ---------------------------------------------------------------- reach
+
+// The passes and the masked blur split their rows and columns among the
+// workers: every thread count gives the one-thread samples, on a rect that
+// starts inside the raster and for an object reused across counts (its work
+// areas and kernels carried over).
+TEST(SeparableBlurCode, EveryThreadCountAgrees) {
+  struct Case {
+    int32_t mode;
+    int32_t passes;
+    float rx, ry;
+    bool masked;
+  };
+  const Rect rect{3, 5, 290, 611};
+  uint32_t seed = 900;
+  for (bool is16Bit : {false, true})
+    for (int32_t channels : {1, 4})
+      for (const Case& c : {Case{SeparableBlur::kBox, 1, 9, 31.5f, false}, Case{SeparableBlur::kBox, 0, 400, 2, false},
+                            Case{SeparableBlur::kGaussian, 0, 3.5f, 6, false},
+                            Case{SeparableBlur::kGaussian, 0, 14, 9, true}}) {
+        const Image source = Random(617, 297, channels, is16Bit, seed++);
+        const Image mask = RandomMask(617, 297, is16Bit, seed++);
+        SeparableBlur blur;
+        blur.SetMode(c.mode);
+        blur.SetPasses(c.passes);
+        blur.SetRadii(c.rx, c.ry);
+        const auto run = [&](int32_t threads) {
+          fx::SetThreadCount(threads);
+          Image out = Copy(source);
+          if (c.masked) blur.BlurMasked(*out.raster, rect, *mask.raster);
+          else blur.Blur(*out.raster, rect);
+          return out;
+        };
+        const Image one = run(1);
+        for (int32_t threads : {2, 7, 1})
+          EXPECT_TRUE(Same(run(threads), one)) << threads << ": " << is16Bit << " " << channels << " " << c.mode << " "
+                                               << c.rx << " " << c.masked;
+      }
+  fx::SetThreadCount(0);
+}
 
 TEST(SeparableBlurReach, Values) {
   SeparableBlur blur;
