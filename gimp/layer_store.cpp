@@ -7,13 +7,17 @@
 namespace ovra_gimp {
 namespace {
 
-GeglRectangle ToGegl(const VRect& r) { return {r.left, r.top, r.right - r.left, r.bottom - r.top}; }
+GeglRectangle ToGegl(const VRect& r) {
+  return {r.left, r.top, r.right - r.left, r.bottom - r.top};
+}
 
 bool Same(const GeglRectangle& a, const GeglRectangle& b) {
   return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height;
 }
 
-std::size_t Pixels(const GeglRectangle& r) { return static_cast<std::size_t>(r.width) * r.height; }
+std::size_t Pixels(const GeglRectangle& r) {
+  return static_cast<std::size_t>(r.width) * r.height;
+}
 
 }  // namespace
 
@@ -28,7 +32,8 @@ LayerStore::LayerStore(GeglBuffer* source, GeglBuffer* shadow, int32_t depth, co
 void LayerStore::Load(GeglBuffer* buffer, const VRect& r, std::vector<uint8_t>& raw) const {
   const GeglRectangle rect = ToGegl(r);
   raw.resize(Pixels(rect) * 4 * (depth_ == 16 ? 2 : 1));
-  if (!raw.empty()) gegl_buffer_get(buffer, &rect, 1.0, format_, raw.data(), GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
+  if (!raw.empty())
+    gegl_buffer_get(buffer, &rect, 1.0, format_, raw.data(), GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
 }
 
 void LayerStore::ToSamples(const std::vector<uint8_t>& raw, uint16_t* samples) const {

@@ -47,7 +47,8 @@ std::vector<Filter> Filters(const standin::Module& module, const std::string& pr
     std::vector<uint8_t> block;
     standin::SettingsView view;
     std::string error;
-    if (!standin::ReportedSettings(host, module, f.entry, block, error) || !standin::ParseSettings(block, view, error))
+    if (!standin::ReportedSettings(host, module, f.entry, block, error) ||
+        !standin::ParseSettings(block, view, error))
       continue;
     Filter filter{f, ProcedureName(f.entry), ""};
     if (filter.name.displayName.empty()) filter.name.displayName = view.effectName;
@@ -67,20 +68,24 @@ void Query() {
     return;
   }
   static const GimpParamDef args[] = {
-      {GIMP_PDB_INT32, const_cast<gchar*>("run-mode"), const_cast<gchar*>("The run mode { RUN-INTERACTIVE (0), RUN-NONINTERACTIVE (1), RUN-WITH-LAST-VALS (2) }")},
+      {GIMP_PDB_INT32, const_cast<gchar*>("run-mode"),
+       const_cast<gchar*>(
+           "The run mode { RUN-INTERACTIVE (0), RUN-NONINTERACTIVE (1), RUN-WITH-LAST-VALS (2) }")},
       {GIMP_PDB_IMAGE, const_cast<gchar*>("image"), const_cast<gchar*>("Input image")},
-      {GIMP_PDB_DRAWABLE, const_cast<gchar*>("drawable"), const_cast<gchar*>("Input drawable (an RGB layer)")},
+      {GIMP_PDB_DRAWABLE, const_cast<gchar*>("drawable"),
+       const_cast<gchar*>("Input drawable (an RGB layer)")},
       {GIMP_PDB_STRING, const_cast<gchar*>("settings"),
-       const_cast<gchar*>("Empty (the last used settings, else the defaults), a .kvr preset file, or KEY=VALUE "
-                          "items separated by ';' as ovra-host apply --set takes them; a preset may come first")},
+       const_cast<gchar*>(
+           "Empty (the last used settings, else the defaults), a .kvr preset file, or KEY=VALUE "
+           "items separated by ';' as ovra-host apply --set takes them; a preset may come first")},
   };
   for (const Filter& f : Filters(*module)) {
     const std::string label = f.name.displayName + "...";
     const std::string help = f.description + "\n\nSettings: ovra-host params " + f.name.registryName +
                              " lists the keys and values this filter takes.";
     gimp_install_procedure(f.procedure.c_str(), f.description.c_str(), help.c_str(), fx::kMakerName,
-                           fx::kMakerName, "2024", label.c_str(), "RGB*", GIMP_PLUGIN, G_N_ELEMENTS(args), 0, args,
-                           nullptr);
+                           fx::kMakerName, "2024", label.c_str(), "RGB*", GIMP_PLUGIN, G_N_ELEMENTS(args), 0,
+                           args, nullptr);
     gimp_plugin_menu_register(f.procedure.c_str(), MenuPath(f.name.family).c_str());
   }
 }
@@ -91,7 +96,9 @@ struct Outcome {
   std::string message;
 };
 
-Outcome Fail(GimpPDBStatusType status, std::string message) { return {status, std::move(message)}; }
+Outcome Fail(GimpPDBStatusType status, std::string message) {
+  return {status, std::move(message)};
+}
 
 std::string RegistryPath() {
   gchar* path = g_build_filename(gimp_directory(), "ovra-registry", nullptr);
@@ -131,12 +138,14 @@ int32_t TransferDepth(gint32 image, std::string& note) {
     case GIMP_PRECISION_FLOAT_GAMMA:
     case GIMP_PRECISION_DOUBLE_LINEAR:
     case GIMP_PRECISION_DOUBLE_GAMMA:
-      note = "Ovra filters this floating-point image through perceptual 16-bit samples: values outside 0..1 are "
-             "clipped.";
+      note =
+          "Ovra filters this floating-point image through perceptual 16-bit samples: values outside 0..1 are "
+          "clipped.";
       return 16;
     default:
-      note = "Ovra filters this image through perceptual 16-bit samples (its own precision is converted to "
-             "them and back).";
+      note =
+          "Ovra filters this image through perceptual 16-bit samples (its own precision is converted to "
+          "them and back).";
       return 16;
   }
 }
@@ -150,7 +159,8 @@ intptr_t ImageWindow() {
 }
 
 Outcome Run(const gchar* procedure, const GimpParam* params, gint nparams) {
-  if (nparams < 3) return Fail(GIMP_PDB_CALLING_ERROR, "the procedure takes a run mode, an image and a drawable");
+  if (nparams < 3)
+    return Fail(GIMP_PDB_CALLING_ERROR, "the procedure takes a run mode, an image and a drawable");
   const auto mode = static_cast<GimpRunMode>(params[0].data.d_int32);
   const gint32 image = params[1].data.d_image;
   const gint32 drawable = params[2].data.d_drawable;
@@ -160,9 +170,10 @@ Outcome Run(const gchar* procedure, const GimpParam* params, gint nparams) {
   auto module = LoadModule(error);
   if (!module) return Fail(GIMP_PDB_EXECUTION_ERROR, error);
   const std::vector<Filter> filters = Filters(*module, procedure);
-  const auto filter = std::find_if(filters.begin(), filters.end(),
-                                   [&](const Filter& f) { return f.procedure == procedure; });
-  if (filter == filters.end()) return Fail(GIMP_PDB_CALLING_ERROR, std::string("no Ovra filter is named ") + procedure);
+  const auto filter =
+      std::find_if(filters.begin(), filters.end(), [&](const Filter& f) { return f.procedure == procedure; });
+  if (filter == filters.end())
+    return Fail(GIMP_PDB_CALLING_ERROR, std::string("no Ovra filter is named ") + procedure);
   const std::string& entry = filter->name.entry;
   const std::string& shown = filter->name.displayName;
 
@@ -171,14 +182,16 @@ Outcome Run(const gchar* procedure, const GimpParam* params, gint nparams) {
                 shown + " works on RGB layers only: convert the image to RGB (Image > Mode > RGB) first.");
   gint x = 0, y = 0, width = 0, height = 0;
   // Nothing selected on this layer: nothing to do.
-  if (!gimp_drawable_mask_intersect(drawable, &x, &y, &width, &height) || width <= 0 || height <= 0) return {};
+  if (!gimp_drawable_mask_intersect(drawable, &x, &y, &width, &height) || width <= 0 || height <= 0)
+    return {};
 
   const std::string registry = RegistryPath();
   standin::HostOptions options;
   options.abortAfterTiles = AbortAfterTiles();
 
   // The settings handed to the filter, as a recorded action would hand them.
-  std::vector<uint8_t> block = mode == GIMP_RUN_NONINTERACTIVE ? std::vector<uint8_t>() : LastValues(procedure);
+  std::vector<uint8_t> block =
+      mode == GIMP_RUN_NONINTERACTIVE ? std::vector<uint8_t>() : LastValues(procedure);
   if (mode == GIMP_RUN_NONINTERACTIVE || (mode == GIMP_RUN_WITH_LAST_VALS && block.empty())) {
     SettingsText parsed;
     if (mode == GIMP_RUN_NONINTERACTIVE && !ParseSettingsText(text, parsed, error))
@@ -187,7 +200,8 @@ Outcome Run(const gchar* procedure, const GimpParam* params, gint nparams) {
     if (!check.LoadRegistry(registry, error)) return Fail(GIMP_PDB_EXECUTION_ERROR, error);
     standin::cli::Settings settings;
     std::string message;
-    if (standin::cli::BuildSettings(check, *module, entry, parsed.preset, parsed.sets, settings, message) != 0) {
+    if (standin::cli::BuildSettings(check, *module, entry, parsed.preset, parsed.sets, settings, message) !=
+        0) {
       for (const std::string lead : {"ovra-host: ", "--set "})
         if (message.rfind(lead, 0) == 0) message.erase(0, lead.size());
       return Fail(GIMP_PDB_CALLING_ERROR, shown + ": " + message);
@@ -204,7 +218,6 @@ Outcome Run(const gchar* procedure, const GimpParam* params, gint nparams) {
   const int32_t depth = TransferDepth(image, note);
   if (!note.empty()) gimp_message(note.c_str());
 
-  gimp_image_undo_group_start(image);
   GeglBuffer* source = gimp_drawable_get_buffer(drawable);
   GeglBuffer* shadow = gimp_drawable_get_shadow_buffer(drawable);
   standin::RunResult result;
@@ -221,7 +234,7 @@ Outcome Run(const gchar* procedure, const GimpParam* params, gint nparams) {
     if (!host.LoadRegistry(registry, error)) {
       g_object_unref(shadow);
       g_object_unref(source);
-      gimp_image_undo_group_end(image);
+      gimp_drawable_free_shadow(drawable);
       return Fail(GIMP_PDB_EXECUTION_ERROR, error);
     }
     gimp_progress_init(shown.c_str());
@@ -238,27 +251,31 @@ Outcome Run(const gchar* procedure, const GimpParam* params, gint nparams) {
       if (const auto used = host.ParametersBytes())
         gimp_set_data(procedure, used->data(), static_cast<guint32>(used->size()));
       standin::cli::WriteWhole(
-          registry, [&host](const std::string& temp, std::string& why) { return host.SaveRegistry(temp, why); },
-          error);
+          registry,
+          [&host](const std::string& temp, std::string& why) { return host.SaveRegistry(temp, why); }, error);
     }
   }
   g_object_unref(shadow);
   g_object_unref(source);
-  // An aborted or failed run leaves the layer as it was: the shadow is not
-  // merged, and the undo group stays empty.
+  // The change is one undo step. An aborted or failed run leaves the layer as
+  // it was and the image clean: the shadow is dropped, and nothing is pushed.
   if (result.result == noErr) {
+    gimp_image_undo_group_start(image);
     gimp_drawable_merge_shadow(drawable, TRUE);
     gimp_drawable_update(drawable, x, y, width, height);
+    gimp_image_undo_group_end(image);
+  } else {
+    gimp_drawable_free_shadow(drawable);
   }
   gimp_progress_end();
-  gimp_image_undo_group_end(image);
   if (result.result == userCanceledErr) return Fail(GIMP_PDB_CANCEL, shown + ": cancelled");
   if (result.result != noErr) return Fail(GIMP_PDB_EXECUTION_ERROR, shown + ": " + result.message);
   if (mode != GIMP_RUN_NONINTERACTIVE) gimp_displays_flush();
   return {};
 }
 
-void RunProcedure(const gchar* name, gint nparams, const GimpParam* params, gint* nreturn, GimpParam** returns) {
+void RunProcedure(const gchar* name, gint nparams, const GimpParam* params, gint* nreturn,
+                  GimpParam** returns) {
   static GimpParam values[2];
   static std::string message;
   Outcome outcome;

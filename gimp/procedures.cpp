@@ -5,7 +5,9 @@
 namespace ovra_gimp {
 namespace {
 
-bool Upper(char c) { return std::isupper(static_cast<unsigned char>(c)) != 0; }
+bool Upper(char c) {
+  return std::isupper(static_cast<unsigned char>(c)) != 0;
+}
 bool LowerOrDigit(char c) {
   return std::islower(static_cast<unsigned char>(c)) != 0 || std::isdigit(static_cast<unsigned char>(c)) != 0;
 }
@@ -33,9 +35,10 @@ std::string ProcedureName(const std::string& entry) {
     const char c = bare[i];
     // A word starts at a capital after a small letter or digit, and at the
     // last capital of a run that a small letter follows (ND|Grad).
-    const bool starts = i == 0 || (Upper(c) && (LowerOrDigit(bare[i - 1]) ||
-                                                (Upper(bare[i - 1]) && i + 1 < bare.size() &&
-                                                 std::islower(static_cast<unsigned char>(bare[i + 1])))));
+    const bool starts =
+        i == 0 ||
+        (Upper(c) && (LowerOrDigit(bare[i - 1]) || (Upper(bare[i - 1]) && i + 1 < bare.size() &&
+                                                    std::islower(static_cast<unsigned char>(bare[i + 1])))));
     if (starts) name += '-';
     if (c != '_') name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   }
