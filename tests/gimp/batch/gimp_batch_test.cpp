@@ -53,7 +53,7 @@ bool WriteText(const std::string& path, const std::string& text) {
 // The editor headless with that profile, running the script file; what it
 // printed (messages from scripts among it).
 Output RunEditor(const std::string& profile, const std::string& script, const std::string& env = "") {
-  return Shell(env + " GIMP2_DIRECTORY=" + profile + " timeout 600 gimp -i -d -f -b '(load \"" + script +
+  return Shell(env + " GIMP2_DIRECTORY=" + profile + " timeout 1100 gimp -i -d -f -b '(load \"" + script +
                "\")' -b '(gimp-quit 0)'");
 }
 
