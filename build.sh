@@ -11,7 +11,9 @@ cd "$(dirname "$0")"
 
 packages=(cmake ninja-build g++ pkg-config libpng-dev libjpeg62-turbo-dev zlib1g-dev libtiff-dev
           libopenimageio-dev openimageio-tools libtbb-dev
-          qt6-base-dev libgtest-dev libbenchmark-dev)
+          qt6-base-dev libxcb1-dev libgtest-dev libbenchmark-dev libgimp2.0-dev)
+# What only the tests use: the editor the plug-in runs in, and a screen for it.
+test_packages=(gimp xvfb xauth x11-utils xdotool)
 
 install_missing() {
   local missing=()
@@ -52,6 +54,7 @@ case "${1:-}" in
     echo "Bleach Bypass applied to data/samples/coffee.png: $out"
     ;;
   test)
+    packages+=("${test_packages[@]}")
     install_missing
     configure
     cmake --build "$build_dir"

@@ -42,3 +42,35 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 include(CPack)
+
+# The editor plug-in, component gimp, installed only when asked for:
+#   cmake --install build --component gimp
+#       into $GIMP2_DIRECTORY/plug-ins/ovra/, or ~/.config/GIMP/2.10/plug-ins/ovra/
+#   cmake --install build --component gimp --prefix PREFIX
+#       into PREFIX/lib/gimp/2.0/plug-ins/ovra/, the editor's system folder
+#       under that prefix (any prefix other than the configured one)
+# The module and its data folders go beside the plug-in, where it loads them
+# from; the plug-in is touched so that the editor queries it again.
+if(TARGET ovra-gimp)
+  string(CONFIGURE [[
+    if(CMAKE_INSTALL_PREFIX STREQUAL "@CMAKE_INSTALL_PREFIX@")
+      if(NOT "$ENV{GIMP2_DIRECTORY}" STREQUAL "")
+        set(dir "$ENV{GIMP2_DIRECTORY}/plug-ins/ovra")
+      else()
+        set(dir "$ENV{HOME}/.config/GIMP/2.10/plug-ins/ovra")
+      endif()
+    else()
+      set(dir "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/lib/gimp/2.0/plug-ins/ovra")
+    endif()
+    message(STATUS "Installing the editor plug-in: ${dir}")
+    file(INSTALL "$<TARGET_FILE:ovra-gimp>" "$<TARGET_FILE:ovra>" DESTINATION "${dir}" USE_SOURCE_PERMISSIONS)
+    file(GLOB folders LIST_DIRECTORIES true "@OVRA_MODULE_DIR@/*")
+    foreach(folder IN LISTS folders)
+      if(IS_DIRECTORY "${folder}")
+        file(INSTALL "${folder}" DESTINATION "${dir}")
+      endif()
+    endforeach()
+    file(TOUCH "${dir}/$<TARGET_FILE_NAME:ovra-gimp>")
+  ]] gimp_code @ONLY)
+  install(CODE "${gimp_code}" COMPONENT gimp EXCLUDE_FROM_ALL)
+endif()

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <set>
 
 #include "host/filter_run.h"
@@ -186,6 +187,7 @@ struct Plan {
   bool showDialog = false;
   std::string stdoutFormat;
   bool batch = false;  // messages name the file they are about
+  std::optional<VRect> area;  // the filter rectangle; none: the whole image
   WriteOptions write;
 };
 
@@ -212,7 +214,17 @@ int RunJob(const Module& module, const Plan& plan, const Job& job, Progress& pro
   }
   if (plan.depth != 0 && plan.depth != doc.depth) doc = ConvertDepth(doc, plan.depth);
   Host host(plan.options);
+  if (plan.area) {
+    const VRect& a = *plan.area;
+    if (a.right > doc.width || a.bottom > doc.height) {
+      progress.End();
+      std::cerr << "ovra-host: " << name << ": --area reaches outside the " << doc.width << "x" << doc.height
+                << " image\n";
+      return 1;
+    }
+  }
   host.SetDocument(std::move(doc));
+  if (plan.area) host.SetFilterRect(*plan.area);
   if (!plan.registry.empty() && !host.LoadRegistry(plan.registry, error)) {
     progress.End();
     std::cerr << "ovra-host: " << error << "\n";
@@ -281,6 +293,19 @@ int Apply(const Args& args) {
   if (args.Has("--jobs") && !ParseCount(args.Get("--jobs"), 1, 64, jobs)) return Usage(cmd, "--jobs takes 1 to 64");
   if (args.Has("--quality") && !ParseCount(args.Get("--quality"), 1, 100, quality))
     return Usage(cmd, "--quality takes 1 to 100");
+  if (args.Has("--area")) {
+    // LEFT,TOP,WIDTH,HEIGHT, a rectangle of at least one pixel.
+    int v[4] = {0, 0, 0, 0};
+    const std::string text = args.Get("--area");
+    std::size_t at = 0;
+    for (int i = 0; i < 4; ++i) {
+      const std::size_t comma = i < 3 ? text.find(',', at) : text.size();
+      if (comma == std::string::npos || !ParseCount(text.substr(at, comma - at), i < 2 ? 0 : 1, 1000000, v[i]))
+        return Usage(cmd, "--area takes LEFT,TOP,WIDTH,HEIGHT in pixels");
+      at = comma + 1;
+    }
+    plan.area = VRect{v[1], v[0], v[1] + v[3], v[0] + v[2]};
+  }
   const std::string transfer = args.Get("--transfer", "ports");
   if (transfer != "ports" && transfer != "interleaved") return Usage(cmd, "--transfer takes ports or interleaved");
   std::string format = args.Get("--format");

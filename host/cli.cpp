@@ -59,6 +59,7 @@ const std::vector<Command>& Commands() {
         {"--dialog", false},
         {"--registry", true},
         {"--abort-after", true},
+        {"--area", true},
         {"--quiet", false},
         {"--progress", false},
         {"--output", true},
@@ -83,6 +84,8 @@ const std::vector<Command>& Commands() {
        "  --progress        progress on stderr even when it is not a terminal\n"
        "  --quiet           no progress and no summary\n"
        "  --dialog          show the settings dialog (needs a display)\n"
+       "  --area X,Y,W,H    filter only that rectangle (as an editor filters a\n"
+       "                    selection's bounds); the rest stays as it was\n"
        "  --tile-rows N, --transfer ports|interleaved, --abort-after N  host behaviour\n"
        "example:\n"
        "  ovra-host apply Grain photo.png out.png --set preset=Big --set grainAmountRed=40\n"
@@ -272,29 +275,30 @@ std::string ResolveEntry(const Module& module, const std::string& name) {
   return entry;
 }
 
-int GatherSettings(Host& host, const Module& module, const std::string& entry, const Args& args, Settings& out) {
+int BuildSettings(Host& host, const Module& module, const std::string& entry, const std::string& presetPath,
+                  const std::vector<std::string>& sets, Settings& out, std::string& message) {
   std::string error;
   if (!ReportedSettings(host, module, entry, out.block, error)) {
-    std::cerr << error << "\n";
+    message = error;
     return 1;
   }
   if (!DescribeParams(entry, out.block, out.params, error)) {
-    std::cerr << "ovra-host: " << error << "\n";
+    message = "ovra-host: " + error;
     return 1;
   }
   const std::size_t count = out.params.params.size();
   out.given.assign(count, false);
-  if (args.Has("--preset")) {
-    const std::string file = args.Get("--preset");
+  if (!presetPath.empty()) {
+    const std::string& file = presetPath;
     std::vector<uint8_t> preset;
     SettingsView pv;
     const FileRead read = ReadRegularFile(file, preset, error);
     if (read != FileRead::kRead) {
-      std::cerr << "ovra-host: " << (read == FileRead::kMissing ? file + ": no such file" : error) << "\n";
+      message = "ovra-host: " + (read == FileRead::kMissing ? file + ": no such file" : error);
       return 1;
     }
     if (!ParseSettings(preset, pv, error) || pv.effectName != out.params.effectName || pv.records.size() != count) {
-      std::cerr << "ovra-host: " << file << ": preset is not for this filter\n";
+      message = "ovra-host: " + file + ": preset is not for this filter";
       return 1;
     }
     out.block = preset;
@@ -303,32 +307,46 @@ int GatherSettings(Host& host, const Module& module, const std::string& entry, c
   // Every value is checked before any is used; then the effect fills what
   // the chosen values stand for, as the dialog does, and the values given
   // explicitly win over what it filled.
-  std::vector<std::pair<int32_t, std::string>> sets;
-  for (auto [it, end] = args.options.equal_range("--set"); it != end; ++it) {
-    const std::string& kv = it->second;
+  std::vector<std::pair<int32_t, std::string>> given;
+  for (const std::string& kv : sets) {
     const std::size_t eq = kv.find('=');
-    if (eq == std::string::npos || eq == 0) return Usage(args.command, "--set takes KEY=VALUE, not '" + kv + "'");
+    if (eq == std::string::npos || eq == 0) {
+      message = "--set takes KEY=VALUE, not '" + kv + "'";
+      return kUsageError;
+    }
     const int32_t index = FindParam(out.params, kv.substr(0, eq), error);
-    if (index < 0) return Usage(args.command, error);
-    if (!SetParam(out.params, index, kv.substr(eq + 1), out.block, error)) return Usage(args.command, error);
+    if (index < 0 || !SetParam(out.params, index, kv.substr(eq + 1), out.block, error)) {
+      message = error;
+      return kUsageError;
+    }
     // A texture or depth picture named by path: a FIFO or a folder is refused
     // here with its name, before anything is rendered (the module, given one,
     // renders it as no picture).
     if (out.params.params[static_cast<std::size_t>(index)].kind == 10 &&
         kv.find('/', eq) != std::string::npos && !RegularOrMissing(kv.substr(eq + 1), error)) {
-      std::cerr << "ovra-host: " << error << "\n";
+      message = "ovra-host: " + error;
       return 1;
     }
-    sets.push_back({index, kv.substr(eq + 1)});
+    given.push_back({index, kv.substr(eq + 1)});
   }
   std::vector<int32_t> changed;
-  for (const auto& s : sets) changed.push_back(s.first);
+  for (const auto& s : given) changed.push_back(s.first);
   for (int32_t i : FillDependents(out.params, changed, out.block)) out.given[static_cast<std::size_t>(i)] = true;
-  for (const auto& [index, text] : sets) {
+  for (const auto& [index, text] : given) {
     SetParam(out.params, index, text, out.block, error);
     out.given[static_cast<std::size_t>(index)] = true;
   }
   return 0;
+}
+
+int GatherSettings(Host& host, const Module& module, const std::string& entry, const Args& args, Settings& out) {
+  std::vector<std::string> sets;
+  for (auto [it, end] = args.options.equal_range("--set"); it != end; ++it) sets.push_back(it->second);
+  std::string message;
+  const int status = BuildSettings(host, module, entry, args.Get("--preset"), sets, out, message);
+  if (status == kUsageError) return Usage(args.command, message);
+  if (status != 0) std::cerr << message << "\n";
+  return status;
 }
 
 int TrackTemp(const std::string& path) { return ClaimSlot(path); }

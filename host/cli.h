@@ -56,6 +56,11 @@ struct Settings {
   std::vector<bool> given;
 };
 int GatherSettings(Host& host, const Module& module, const std::string& entry, const Args& args, Settings& out);
+// The same from a preset path (empty: none) and KEY=VALUE texts, for hosts
+// without a command line: 0, or the status GatherSettings would exit with
+// and the message it would print (kUsageError: the value the user gave).
+int BuildSettings(Host& host, const Module& module, const std::string& entry, const std::string& presetPath,
+                  const std::vector<std::string>& sets, Settings& out, std::string& message);
 
 // Writes a file whole: to a temporary file in the same folder, then renamed
 // into place. `write` fills the temporary path. An interrupted run removes

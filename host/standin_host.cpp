@@ -84,6 +84,13 @@ struct Host::Impl {
   std::vector<uint8_t> inBuffer, outBuffer;
   VRect outArea{};
 
+  // The last rectangle moved from the pixel store: the module reads and
+  // writes the three channels of one rectangle in turn.
+  enum class Part { kNone, kSource, kResult };
+  Document part;
+  VRect partRect{};
+  Part partKind = Part::kNone;
+
   explicit Impl(Host& h) : host(h) {}
   void Commit();
 };
@@ -110,6 +117,34 @@ inline uint16_t ConvertSample(uint16_t v, int32_t fromDepth, int32_t toDepth) {
   if (fromDepth == toDepth) return v;
   if (toDepth == 16) return static_cast<uint16_t>(v * 128.5 + 0.5);
   return static_cast<uint16_t>((v * 255 + 16384) / 32768);
+}
+
+bool SameRect(const VRect& a, const VRect& b) {
+  return a.top == b.top && a.left == b.left && a.bottom == b.bottom && a.right == b.right;
+}
+
+// Rectangle r (inside the document) of the pixel store's source or result,
+// as a document of r's size.
+Document& StorePart(Host& host, const VRect& r, bool source) {
+  Host::Impl& impl = host.impl();
+  const auto kind = source ? Host::Impl::Part::kSource : Host::Impl::Part::kResult;
+  if (impl.partKind != kind || !SameRect(impl.partRect, r)) {
+    impl.partKind = Host::Impl::Part::kNone;
+    impl.part = Document::Make(r.right - r.left, r.bottom - r.top, host.SourceDoc().depth);
+    if (!impl.part.samples.empty()) {
+      if (source)
+        host.Store()->ReadSource(r, impl.part.samples.data());
+      else
+        host.Store()->ReadResult(r, impl.part.samples.data());
+    }
+    impl.partRect = r;
+    impl.partKind = kind;
+  }
+  return impl.part;
+}
+
+VRect Shifted(const VRect& r, int32_t top, int32_t left) {
+  return {r.top - top, r.left - left, r.bottom - top, r.right - left};
 }
 
 uint8_t* SampleAddress(const PixelMemoryDesc* desc, int32_t row, int32_t column) {
@@ -385,7 +420,15 @@ SPErr ReadPixelsFromLevel(PIChannelPort port, int32_t level, VRect* rect, const 
   if (p == nullptr || level != 0 || rect == nullptr || desc == nullptr) return kSPBadParameterError;
   const Document& doc = host.SourceDoc();
   const VRect r = Clip(*rect, doc.width, doc.height);
-  if (desc->depth == 16) {
+  if (host.Store() != nullptr) {
+    const Document& part = StorePart(host, r, true);
+    const VRect within = Shifted(r, r.top, r.left), origin = Shifted(*rect, r.top, r.left);
+    if (desc->depth == 16) {
+      CopyOut<uint16_t>(part, p->channel, within, origin, desc);
+    } else {
+      CopyOut<uint8_t>(part, p->channel, within, origin, desc);
+    }
+  } else if (desc->depth == 16) {
     CopyOut<uint16_t>(doc, p->channel, r, *rect, desc);
   } else {
     CopyOut<uint8_t>(doc, p->channel, r, *rect, desc);
@@ -401,7 +444,16 @@ SPErr WritePixelsToBaseLevel(PIChannelPort port, const VRect* rect, const PixelM
   if (p == nullptr || !p->writable || rect == nullptr || desc == nullptr) return kSPBadParameterError;
   Document& doc = host.Doc();
   const VRect r = Clip(*rect, doc.width, doc.height);
-  if (desc->depth == 16) {
+  if (host.Store() != nullptr) {
+    Document& part = StorePart(host, r, false);
+    const VRect within = Shifted(r, r.top, r.left), origin = Shifted(*rect, r.top, r.left);
+    if (desc->depth == 16) {
+      CopyIn<uint16_t>(part, p->channel, within, origin, desc);
+    } else {
+      CopyIn<uint8_t>(part, p->channel, within, origin, desc);
+    }
+    if (!part.samples.empty()) host.Store()->WriteResult(r, part.samples.data());
+  } else if (desc->depth == 16) {
     CopyIn<uint16_t>(doc, p->channel, r, *rect, desc);
   } else {
     CopyIn<uint8_t>(doc, p->channel, r, *rect, desc);
@@ -423,12 +475,15 @@ SPErr ReadScaledPixels(PIChannelPort port, VRect* readRect, const PSScaling* sca
   for (int32_t dy = 0; dy < dh; ++dy) {
     const int32_t y0 = s.top + static_cast<int32_t>(static_cast<int64_t>(dy) * sh / dh);
     const int32_t y1 = std::max(y0 + 1, s.top + static_cast<int32_t>(static_cast<int64_t>(dy + 1) * sh / dh));
+    // From a pixel store, the rows this output row covers.
+    const Document& rows = host.Store() != nullptr ? StorePart(host, {y0, s.left, y1, s.right}, true) : doc;
+    const int32_t top = host.Store() != nullptr ? y0 : 0, left = host.Store() != nullptr ? s.left : 0;
     for (int32_t dx = 0; dx < dw; ++dx) {
       const int32_t x0 = s.left + static_cast<int32_t>(static_cast<int64_t>(dx) * sw / dw);
       const int32_t x1 = std::max(x0 + 1, s.left + static_cast<int32_t>(static_cast<int64_t>(dx + 1) * sw / dw));
       int64_t sum = 0;
       for (int32_t y = y0; y < y1; ++y)
-        for (int32_t x = x0; x < x1; ++x) sum += doc.At(x, y, p->channel);
+        for (int32_t x = x0; x < x1; ++x) sum += rows.At(x - left, y - top, p->channel);
       const int64_t n = static_cast<int64_t>(y1 - y0) * (x1 - x0);
       const auto v = static_cast<uint16_t>((sum + n / 2) / n);
       StoreSample(desc, dy, dx, ConvertSample(v, doc.depth, desc->depth));
@@ -561,11 +616,16 @@ OSErr AdvanceState() {
   const VRect in = Clip(r.inRect, doc.width, doc.height);
   const int32_t iw = in.right - in.left, ih = in.bottom - in.top;
   impl.inBuffer.assign(PlaneBytes(doc, iw, ih) + 1, 0);
-  for (int32_t y = 0; y < ih; ++y)
-    for (int32_t x = 0; x < iw; ++x)
-      for (int c = 0; c < 3; ++c)
-        StorePlaneSample(doc, impl.inBuffer.data(), (static_cast<std::size_t>(y) * iw + x) * 3 + c,
-                         doc.At(in.left + x, in.top + y, c));
+  const bool stored = host.Store() != nullptr;
+  {
+    const Document& from = stored ? StorePart(host, in, true) : doc;
+    const int32_t top = stored ? 0 : in.top, left = stored ? 0 : in.left;
+    for (int32_t y = 0; y < ih; ++y)
+      for (int32_t x = 0; x < iw; ++x)
+        for (int c = 0; c < 3; ++c)
+          StorePlaneSample(doc, impl.inBuffer.data(), (static_cast<std::size_t>(y) * iw + x) * 3 + c,
+                           from.At(left + x, top + y, c));
+  }
   r.inData = impl.inBuffer.data();
   r.inRowBytes = iw * 3 * SampleBytes(doc);
   host.fullReadPixels += static_cast<int64_t>(iw) * ih;
@@ -574,11 +634,15 @@ OSErr AdvanceState() {
   const int32_t ow = out.right - out.left, oh = out.bottom - out.top;
   impl.outArea = out;
   impl.outBuffer.assign(PlaneBytes(result, ow, oh) + 1, 0);
-  for (int32_t y = 0; y < oh; ++y)
-    for (int32_t x = 0; x < ow; ++x)
-      for (int c = 0; c < 3; ++c)
-        StorePlaneSample(result, impl.outBuffer.data(), (static_cast<std::size_t>(y) * ow + x) * 3 + c,
-                         result.At(out.left + x, out.top + y, c));
+  {
+    const Document& from = stored ? StorePart(host, out, false) : result;
+    const int32_t top = stored ? 0 : out.top, left = stored ? 0 : out.left;
+    for (int32_t y = 0; y < oh; ++y)
+      for (int32_t x = 0; x < ow; ++x)
+        for (int c = 0; c < 3; ++c)
+          StorePlaneSample(result, impl.outBuffer.data(), (static_cast<std::size_t>(y) * ow + x) * 3 + c,
+                           from.At(left + x, top + y, c));
+  }
   r.outData = impl.outBuffer.data();
   r.outRowBytes = ow * 3 * SampleBytes(result);
   return noErr;
@@ -625,11 +689,15 @@ void Host::Impl::Commit() {
   if (ow <= 0 || oh <= 0) return;
   Document& doc = host.Doc();
   const int32_t full = doc.FullScale();
+  const bool stored = host.Store() != nullptr;
+  Document& to = stored ? StorePart(host, outArea, false) : doc;
+  const int32_t top = stored ? 0 : outArea.top, left = stored ? 0 : outArea.left;
   for (int32_t y = 0; y < oh; ++y)
     for (int32_t x = 0; x < ow; ++x)
       for (int c = 0; c < 3; ++c)
-        doc.At(outArea.left + x, outArea.top + y, c) = static_cast<uint16_t>(
+        to.At(left + x, top + y, c) = static_cast<uint16_t>(
             std::min<int32_t>(LoadPlaneSample(doc, outBuffer.data(), (static_cast<std::size_t>(y) * ow + x) * 3 + c), full));
+  if (stored) host.Store()->WriteResult(outArea, to.samples.data());
   outArea = {};
 }
 
@@ -681,7 +749,18 @@ Host::~Host() {
   if (g_active == this) g_active = nullptr;
 }
 
+void Host::SetPixelStore(PixelStore* store, int32_t width, int32_t height, int32_t depth) {
+  Document shape;
+  shape.width = width;
+  shape.height = height;
+  shape.depth = depth;
+  SetDocument(std::move(shape));
+  store_ = store;
+}
+
 void Host::SetDocument(Document doc) {
+  store_ = nullptr;
+  impl_->partKind = Impl::Part::kNone;
   document_ = std::move(doc);
   source_ = document_;
   record_.imageSize = {document_.height, document_.width};

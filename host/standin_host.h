@@ -34,6 +34,19 @@ struct HostOptions {
   std::string pluginsSuiteAnswer;         // the path it names; empty: the module's file
 };
 
+// Pixels kept outside the host (an editor's layer), moved by rectangles
+// that lie inside the document: samples interleaved R, G, B at the
+// document's depth and scale, rows top-down.
+class PixelStore {
+ public:
+  virtual ~PixelStore() = default;
+  // The source as it was when the filter began.
+  virtual void ReadSource(const VRect& r, uint16_t* samples) = 0;
+  // The result as written so far (the source where nothing was written).
+  virtual void ReadResult(const VRect& r, uint16_t* samples) = 0;
+  virtual void WriteResult(const VRect& r, const uint16_t* samples) = 0;
+};
+
 // A descriptor's values: four-character key to (type, bytes).
 using DescriptorValues = std::vector<std::pair<DescriptorKeyID, std::pair<DescriptorTypeID, std::vector<uint8_t>>>>;
 
@@ -55,6 +68,11 @@ class Host {
   Document& Doc() { return document_; }
   const Document& SourceDoc() const { return source_; }
   void SetFilterRect(const VRect& r);
+  // A document of that size and depth whose pixels stay in `store` (not
+  // owned): the filter reads and writes them there, rectangle by rectangle,
+  // and Doc() holds no samples. SetDocument ends it.
+  void SetPixelStore(PixelStore* store, int32_t width, int32_t height, int32_t depth);
+  PixelStore* Store() const { return store_; }
 
   // One call of an entry point with this host's record and data word.
   int16_t Call(const Module& module, const std::string& entry, int32_t selector);
@@ -124,6 +142,7 @@ class Host {
   FilterRecord record_{};
   Document document_;
   Document source_;
+  PixelStore* store_ = nullptr;
   Str255 errorString_{};
   intptr_t dataWord_ = 0;
   std::string pluginPath_;

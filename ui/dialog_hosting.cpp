@@ -5,6 +5,10 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTextEdit>
+#include <QWindow>
+#include <xcb/xcb.h>
+
+#include <cstdlib>
 
 #include <memory>
 #include <new>
@@ -33,6 +37,32 @@ std::unique_ptr<QWinWidget> MakeBridge(const void* platformData) {
   }
 }
 
+// On X11 a host's window handle is an X window, and the dialog is made
+// transient for it: the window manager keeps the dialog above the host's
+// window and with it. A handle that names no window (a host's own token) is
+// left alone. The foreign window goes after the dialog.
+std::unique_ptr<QWindow> MakeTransientForHost(QWidget& dialog, const void* platformData) {
+  const auto* platform = static_cast<const PlatformData*>(platformData);
+  if (platform == nullptr || platform->hwnd == 0 || QGuiApplication::platformName() != QLatin1String("xcb"))
+    return nullptr;
+  auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+  if (x11 == nullptr || x11->connection() == nullptr) return nullptr;
+  xcb_connection_t* connection = x11->connection();
+  const auto window = static_cast<xcb_window_t>(platform->hwnd);
+  xcb_generic_error_t* error = nullptr;
+  xcb_get_window_attributes_reply_t* attributes =
+      xcb_get_window_attributes_reply(connection, xcb_get_window_attributes(connection, window), &error);
+  std::free(error);
+  if (attributes == nullptr) return nullptr;
+  std::free(attributes);
+  std::unique_ptr<QWindow> host(QWindow::fromWinId(static_cast<WId>(window)));
+  if (!host) return nullptr;
+  dialog.winId();  // the dialog's own native window, to carry the property
+  if (dialog.windowHandle() == nullptr) return nullptr;
+  dialog.windowHandle()->setTransientParent(host.get());
+  return host;
+}
+
 // Whatever Qt made for a dialog is still there when the application goes.
 struct ReleaseStaysLast {
   ~ReleaseStaysLast() { KeepReleaseLast(); }
@@ -57,6 +87,7 @@ bool RunSettingsDialog(EntryCall& call) {
     auto dialog = std::make_unique<MainDialog>(bridge.get(), call, *preview);
     dialog->setWindowTitle(QString::fromUtf8(fx::DisplayName(*call.effect)));
     CentreOnFirstScreen(*dialog);
+    const std::unique_ptr<QWindow> hostWindow = MakeTransientForHost(*dialog, call.filterRecord->platformData);
     const bool accepted = dialog->exec() == QDialog::Accepted;
     if (accepted) {
       // The final render is made in the normal view.
@@ -78,6 +109,7 @@ void ShowAboutBox(const AboutRecord* record, fx::EffectInstance* effect) {
   const ReleaseStaysLast last;
   std::unique_ptr<QWinWidget> bridge = MakeBridge(record ? record->platformData : nullptr);
   auto dialog = std::make_unique<AboutDialog>(bridge.get());
+  const std::unique_ptr<QWindow> hostWindow = MakeTransientForHost(*dialog, record ? record->platformData : nullptr);
   const char* product = effect ? effect->routines->productName(effect) : fx::kProductName;
   const char* maker = effect ? effect->routines->makerName(effect) : fx::kMakerName;
   int32_t major = fx::kVersionMajor, minor = fx::kVersionMinor, revision = fx::kVersionRevision;

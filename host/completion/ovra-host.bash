@@ -27,7 +27,7 @@ _ovra_host() {
     --depth) COMPREPLY=($(compgen -W "8 16" -- "$cur")); return ;;
     --transfer) COMPREPLY=($(compgen -W "ports interleaved" -- "$cur")); return ;;
     --format) COMPREPLY=($(compgen -W "png jpg tif webp exr dpx" -- "$cur")); return ;;
-    --jobs | --quality | --tile-rows | --abort-after | --threads) return ;;
+    --jobs | --quality | --tile-rows | --abort-after | --threads | --area) return ;;
     --set)
       # Keys of the filter given as the first argument.
       local filter=${words[2]} keys
@@ -42,7 +42,7 @@ _ovra_host() {
       list) options="--all --resources --json" ;;
       params) options="--json --tsv --set --preset --save" ;;
       apply) options="--set --preset -o --output --format --quality --depth --jobs --registry --progress --quiet
-                      --dialog --tile-rows --transfer --abort-after" ;;
+                      --dialog --tile-rows --transfer --abort-after --area" ;;
       dialog | about) options="--screenshot" ;;
     esac
     COMPREPLY=($(compgen -W "$options --module --threads --help" -- "$cur"))
