@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <new>
 
@@ -85,10 +86,50 @@ std::string CheckRegular(const std::string& path) {
   return regular ? "" : "not a regular file";
 }
 
+// An OpenEXR header reserves the memory each attribute declares before it
+// reads the value, so a short file declaring a gigabyte attribute makes the
+// library claim a gigabyte. The attributes of the first header are walked
+// here and one larger than what the file still holds is refused. Empty:
+// not an EXR file, or a header that fits.
+std::string CheckExrHeader(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  uint8_t magic[8];
+  if (!in.read(reinterpret_cast<char*>(magic), 8) || magic[0] != 0x76 || magic[1] != 0x2f || magic[2] != 0x31 ||
+      magic[3] != 0x01)
+    return {};
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  in.seekg(8);
+  const auto readName = [&](std::string& name) {
+    name.clear();
+    for (char c; in.get(c);) {
+      if (c == '\0') return true;
+      if (name.size() >= 255) return false;
+      name.push_back(c);
+    }
+    return false;
+  };
+  for (std::string name, type;;) {
+    if (!readName(name)) return "damaged EXR header";
+    if (name.empty()) return {};  // the end of the header
+    if (!readName(type) || type.empty()) return "damaged EXR header";
+    uint8_t b[4];
+    if (!in.read(reinterpret_cast<char*>(b), 4)) return "damaged EXR header";
+    const int64_t length = static_cast<int32_t>(uint32_t{b[0]} | uint32_t{b[1]} << 8 | uint32_t{b[2]} << 16 |
+                                                uint32_t{b[3]} << 24);
+    const std::streamoff at = in.tellg();
+    if (length < 0 || length > size - at)
+      return "EXR header attribute \"" + name + "\" declares " + std::to_string(length) +
+             " bytes, more than the file holds";
+    in.seekg(at + length);
+  }
+}
+
 bool ReadImageImpl(const std::string& path, Document& out, std::string& error, std::string& warning) {
   Setup();
   warning.clear();
   if (const std::string why = CheckRegular(path); !why.empty()) return Fail(error, path, why);
+  if (const std::string why = CheckExrHeader(path); !why.empty()) return Fail(error, path, why);
   OIIO::ImageSpec config;
   config.attribute("oiio:UnassociatedAlpha", 1);
   auto in = OIIO::ImageInput::open(path, &config);

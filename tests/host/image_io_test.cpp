@@ -869,3 +869,32 @@ TEST_F(ImageIoTest, WritingRefusesUnknownFormatsAndBadDocuments) {
 
 }  // namespace
 }  // namespace standin
+
+namespace standin {
+namespace {
+
+// An EXR header attribute that declares more bytes than the file holds is
+// refused before the decoder reserves them; real EXR files still read.
+TEST_F(ImageIoTest, ExrHeaderClaimingMoreThanTheFileIsRefused) {
+  const Document doc = Ramp(6, 4, 16);
+  const Document back = WriteAndRead(doc, "fine.exr");
+  EXPECT_EQ(back.width, 6);
+  const std::vector<uint8_t> fine = LoadBytes(Path("fine.exr"));
+  ASSERT_GT(fine.size(), 8u);
+  // The magic and version, then one opaque attribute claiming 1.2 GB.
+  std::vector<uint8_t> bomb(fine.begin(), fine.begin() + 8);
+  for (char c : std::string("huge\0opaque\0", 12)) bomb.push_back(static_cast<uint8_t>(c));
+  for (uint8_t b : {0x00, 0x00, 0x48, 0x48}) bomb.push_back(b);
+  bomb.resize(bomb.size() + 64, 0);
+  SaveBytes(Path("bomb.exr"), bomb);
+  Document read;
+  std::string error;
+  EXPECT_FALSE(ReadImage(Path("bomb.exr"), read, error));
+  EXPECT_NE(error.find("\"huge\" declares"), std::string::npos) << error;
+  // A header cut off before its end is damaged, not read on.
+  SaveBytes(Path("cut.exr"), std::vector<uint8_t>(fine.begin(), fine.begin() + 20));
+  EXPECT_FALSE(ReadImage(Path("cut.exr"), read, error));
+}
+
+}  // namespace
+}  // namespace standin
