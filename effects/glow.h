@@ -38,16 +38,6 @@ struct GlowSettings {
   Rgb colour = kWhite;
 };
 
-// Runs row(y) for every row of rect on the workers, a row's worth of
-// samples per pixel `samples`: for per-pixel passes whose rows read and
-// write only themselves.
-template <class Row>
-void ForRows(const Rect& rect, int32_t samples, Row&& row) {
-  ParallelFor(rect.Height(), LineGrain(int64_t{rect.Width()} * samples), [&](int32_t begin, int32_t end) {
-    for (int32_t y = rect.top + begin; y < rect.top + end; ++y) row(y);
-  });
-}
-
 // The passes a brightness makes at depth S: e = trunc(brightness x L), split
 // into n full passes and the weight r of a partial one (8-bit: n = e / 256,
 // r = e - 256 n; 16-bit: n = e / 32769, r = e mod 32769). So 100 % is no

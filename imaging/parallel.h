@@ -14,6 +14,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "imaging/rect.h"
+
 namespace fx {
 
 // The number of workers the operations use: the value set with
@@ -57,6 +59,16 @@ template <class Body>
 void ParallelRows(int32_t top, int32_t bottom, int64_t lineWork, Body&& body) {
   ParallelFor(bottom - top, LineGrain(lineWork),
               [&](int32_t begin, int32_t end) { body(top + begin, top + end); });
+}
+
+// Runs row(y) for every row of rect on the workers, `samples` samples of
+// work per pixel: for per-pixel passes whose rows read and write only
+// themselves.
+template <class Row>
+void ForRows(const Rect& rect, int32_t samples, Row&& row) {
+  ParallelRows(rect.top, rect.bottom, int64_t{rect.Width()} * samples, [&](int32_t first, int32_t end) {
+    for (int32_t y = first; y < end; ++y) row(y);
+  });
 }
 
 }  // namespace fx
