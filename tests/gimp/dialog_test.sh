@@ -73,16 +73,24 @@ image=$(wait_for '^\*?in\.png-' 180) || fail "no image window"
 # The editor's title begins with '*' once the image has changes.
 [[ $(title) != \** ]] || fail "the image is dirty before the filter: $(title)"
 
+# On a loaded machine the search may not have listed the action yet when
+# Return is pressed; then the search is closed and the filter asked for again,
+# waiting longer each time.
 open_dialog() {
-  xdotool windowfocus --sync "$image"
-  xdotool key slash
-  local search
-  search=$(wait_for '^Search Actions$' 30) || fail "no action search"
-  xdotool windowfocus --sync "$search"
-  xdotool type --delay 20 "Ovra Bleach Bypass"
-  sleep 1
-  xdotool key Return
-  dialog=$(wait_for '^Ovra Bleach Bypass$' 60) || fail "the filter's dialog did not open"
+  local search attempt
+  for attempt in 1 2 3 4; do
+    xdotool windowfocus --sync "$image"
+    xdotool key slash
+    search=$(wait_for '^Search Actions$' 30) || fail "no action search"
+    xdotool windowfocus --sync "$search"
+    xdotool type --delay 20 "Ovra Bleach Bypass"
+    sleep $((attempt * 2))
+    xdotool key Return
+    dialog=$(wait_for '^Ovra Bleach Bypass$' $((attempt * 20))) && return 0
+    xdotool search --name '^Search Actions$' >/dev/null 2>&1 && xdotool key --window "$search" Escape
+    sleep 1
+  done
+  fail "the filter's dialog did not open"
 }
 
 open_dialog
