@@ -121,6 +121,20 @@ std::string CheckExrHeader(const std::string& path) {
     if (length < 0 || length > size - at)
       return "EXR header attribute \"" + name + "\" declares " + std::to_string(length) +
              " bytes, more than the file holds";
+    // The data window sizes the decoder's tables before any check of its
+    // own: the size limit applies to it here.
+    if (name == "dataWindow" && type == "box2i" && length == 16) {
+      uint8_t box[16];
+      if (!in.read(reinterpret_cast<char*>(box), 16)) return "damaged EXR header";
+      int64_t v[4];
+      for (int k = 0; k < 4; ++k)
+        v[k] = static_cast<int32_t>(uint32_t{box[4 * k]} | uint32_t{box[4 * k + 1]} << 8 |
+                                    uint32_t{box[4 * k + 2]} << 16 | uint32_t{box[4 * k + 3]} << 24);
+      const int64_t width = v[2] - v[0] + 1, height = v[3] - v[1] + 1;
+      if (width <= 0 || height <= 0) return "EXR data window is empty";
+      if (std::string reason = CheckSize(static_cast<uint64_t>(width), static_cast<uint64_t>(height)); !reason.empty())
+        return reason;
+    }
     in.seekg(at + length);
   }
 }

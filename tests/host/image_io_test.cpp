@@ -891,6 +891,16 @@ TEST_F(ImageIoTest, ExrHeaderClaimingMoreThanTheFileIsRefused) {
   std::string error;
   EXPECT_FALSE(ReadImage(Path("bomb.exr"), read, error));
   EXPECT_NE(error.find("\"huge\" declares"), std::string::npos) << error;
+  // A data window beyond the size limit is refused from the header.
+  std::vector<uint8_t> wide = fine;
+  const std::string key("dataWindow\0box2i\0", 17);
+  const auto at = std::search(wide.begin(), wide.end(), key.begin(), key.end());
+  ASSERT_NE(at, wide.end());
+  const std::size_t xmax = static_cast<std::size_t>(at - wide.begin()) + key.size() + 4 + 8;
+  for (int k = 0; k < 4; ++k) wide[xmax + static_cast<std::size_t>(k)] = k == 3 ? 0x70 : 0x00;
+  SaveBytes(Path("wide.exr"), wide);
+  EXPECT_FALSE(ReadImage(Path("wide.exr"), read, error));
+  EXPECT_NE(error.find("exceeds the limit"), std::string::npos) << error;
   // A header cut off before its end is damaged, not read on.
   SaveBytes(Path("cut.exr"), std::vector<uint8_t>(fine.begin(), fine.begin() + 20));
   EXPECT_FALSE(ReadImage(Path("cut.exr"), read, error));
