@@ -37,6 +37,7 @@
 #include "host/settings_codec.h"
 #include "imaging/parallel.h"
 #include "plugin/render_loop.h"
+#include "tests/e2e/changing_settings.h"
 
 #if defined(OVRA_HAVE_OPENCV)
 #include <opencv2/core.hpp>
@@ -45,57 +46,13 @@
 
 namespace {
 
-using Settings = std::vector<std::pair<std::string, std::string>>;
+using e2e::ChangingSettings;
+using e2e::Settings;
 
 int32_t g_width = 6000;
 int32_t g_height = 4000;
 
 double Megapixels() { return static_cast<double>(g_width) * g_height / 1e6; }
-
-// Settings under which an effect changes the image where its defaults do
-// not: the same rows as the invariants test's, so both exercise the same
-// work.
-Settings ChangingSettings(const std::string& registryName) {
-  if (registryName == "BlackAndWhite") return {{"contrast", "30"}};
-  if (registryName == "BleachBypass") return {{"temperature", "20"}};
-  if (registryName == "FStop") return {{"red", "1"}, {"sBlue", "-1"}};
-  if (registryName == "PrinterPoints") return {{"red", "30"}};
-  if (registryName == "Telecine") return {{"masterBrightness", "20"}, {"gainGainHue", "40"}};
-  if (registryName == "ColorCorrect")
-    return {{"ccMasterSat", "20"},
-            {"ccContrast", "15"},
-            {"ccShadB", "20"},
-            {"ccHighBri", "-10"},
-            {"ccTintAmount", "10"}};
-  if (registryName == "ColorTemp")
-    return {{"destKelvin", "5500"}, {"exposure", "30"}, {"gradEnable", "1"}, {"grad_nd", "20"}};
-  if (registryName == "Fluorescent") return {{"temperature", "15"}};
-  if (registryName == "LensDistortion") return {{"amount", "-8"}, {"squeeze", "1.5"}, {"asymetricY", "1"}};
-  if (registryName == "Ozone") return {{"bri5", "30"}, {"red2", "50"}, {"con8", "20"}};
-  if (registryName == "SelectiveSaturation") return {{"sSat", "50"}, {"hSat", "-30"}};
-  if (registryName == "Temperature")
-    return {{"temperature", "30"}, {"Mtemperature", "-20"}, {"ScyanMagenta", "20"}};
-  if (registryName == "Tint") return {{"gradEnable", "1"}, {"grad_nd", "30"}};
-  if (registryName == "WarmCool") return {{"temperature", "30"}};
-  if (registryName == "SplitField") return {{"rotate", "25"}, {"position", "0.1,-0.2"}};
-  if (registryName == "RadialExposure") return {{"edges", "-1.5"}, {"center", "0.7"}, {"sFalloff", "40"}};
-  if (registryName == "Flashing") return {{"sBrightness", "60"}, {"hBrightness", "40"}, {"hPresets", "5"}};
-  if (registryName == "Star")
-    return {{"StarSize", "60"}, {"matteBlur", "15"}, {"mattePosition", "60"}, {"matteRange", "40"}};
-  if (registryName == "VariStar")
-    return {{"starBlur", "5"}, {"matteBlur", "10"}, {"mattePosition", "60"}, {"matteRange", "40"}, {"radius1", "15"}};
-  if (registryName == "Light")
-    return {{"sBrightness", "60"}, {"lDisplacement", "40"}, {"sBlurX", "20"}, {"compositeFunc", "3"}, {"sOpacity", "70"}};
-  if (registryName == "Relight") return {{"lDisplacement", "-60"}, {"compositeFunc", "4"}, {"matteBlur", "10"}};
-  if (registryName == "Streaks")
-    return {{"glowHBlur", "30"}, {"glowVBlur", "60"}, {"matteBlur", "20"}, {"matteRange", "30"}};
-  if (registryName == "Enhancing") return {{"matteBlur", "40"}, {"matteRange", "40"}};
-  if (registryName == "SelectiveColor")
-    return {{"hue", "30"}, {"saturation", "40"}, {"extractOn", "1"}, {"matteBlurX", "30"}};
-  if (registryName == "Polarizer") return {{"matteBlur", "30"}, {"gradEnable", "1"}, {"grad_nd", "30"}};
-  if (registryName == "Overexpose") return {{"amount", "40"}, {"intensity", "200"}};
-  return {};
-}
 
 struct EntryProc {
   const char* registryName;

@@ -5,10 +5,14 @@
 
 #include <set>
 #include <string>
-
-#include "tests/e2e/e2e_fixture.h"
+#include <utility>
+#include <vector>
 
 namespace e2e {
+
+// Parameter keys and values, as given to ovra-host --set (the benchmark of
+// every effect uses the same rows).
+using Settings = std::vector<std::pair<std::string, std::string>>;
 
 // Settings under which an effect visibly changes the sample photographs;
 // empty: its defaults do.
