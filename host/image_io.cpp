@@ -1,5 +1,6 @@
 #include "host/image_io.h"
 
+#include "host/image_headers.h"
 #include "host/png_exif.h"
 
 #include <fcntl.h>
@@ -13,7 +14,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <mutex>
 #include <new>
 
@@ -49,6 +49,11 @@ void Setup() {
   std::call_once(once, [] {
     OIIO::attribute("threads", 1);
     OIIO::attribute("exr_threads", -1);
+    // The decoders that check these refuse a header beyond the host's own
+    // limit before they allocate for it.
+    OIIO::attribute("limits:channels", 64);
+    OIIO::attribute("limits:imagesize_MB",
+                    static_cast<int>(kMaxImagePixels * 32 / (int64_t{1} << 20)));  // 4 GiB
   });
 }
 
@@ -86,64 +91,11 @@ std::string CheckRegular(const std::string& path) {
   return regular ? "" : "not a regular file";
 }
 
-// An OpenEXR header reserves the memory each attribute declares before it
-// reads the value, so a short file declaring a gigabyte attribute makes the
-// library claim a gigabyte. The attributes of the first header are walked
-// here and one larger than what the file still holds is refused. Empty:
-// not an EXR file, or a header that fits.
-std::string CheckExrHeader(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  uint8_t magic[8];
-  if (!in.read(reinterpret_cast<char*>(magic), 8) || magic[0] != 0x76 || magic[1] != 0x2f || magic[2] != 0x31 ||
-      magic[3] != 0x01)
-    return {};
-  in.seekg(0, std::ios::end);
-  const std::streamoff size = in.tellg();
-  in.seekg(8);
-  const auto readName = [&](std::string& name) {
-    name.clear();
-    for (char c; in.get(c);) {
-      if (c == '\0') return true;
-      if (name.size() >= 255) return false;
-      name.push_back(c);
-    }
-    return false;
-  };
-  for (std::string name, type;;) {
-    if (!readName(name)) return "damaged EXR header";
-    if (name.empty()) return {};  // the end of the header
-    if (!readName(type) || type.empty()) return "damaged EXR header";
-    uint8_t b[4];
-    if (!in.read(reinterpret_cast<char*>(b), 4)) return "damaged EXR header";
-    const int64_t length = static_cast<int32_t>(uint32_t{b[0]} | uint32_t{b[1]} << 8 | uint32_t{b[2]} << 16 |
-                                                uint32_t{b[3]} << 24);
-    const std::streamoff at = in.tellg();
-    if (length < 0 || length > size - at)
-      return "EXR header attribute \"" + name + "\" declares " + std::to_string(length) +
-             " bytes, more than the file holds";
-    // The data window sizes the decoder's tables before any check of its
-    // own: the size limit applies to it here.
-    if (name == "dataWindow" && type == "box2i" && length == 16) {
-      uint8_t box[16];
-      if (!in.read(reinterpret_cast<char*>(box), 16)) return "damaged EXR header";
-      int64_t v[4];
-      for (int k = 0; k < 4; ++k)
-        v[k] = static_cast<int32_t>(uint32_t{box[4 * k]} | uint32_t{box[4 * k + 1]} << 8 |
-                                    uint32_t{box[4 * k + 2]} << 16 | uint32_t{box[4 * k + 3]} << 24);
-      const int64_t width = v[2] - v[0] + 1, height = v[3] - v[1] + 1;
-      if (width <= 0 || height <= 0) return "EXR data window is empty";
-      if (std::string reason = CheckSize(static_cast<uint64_t>(width), static_cast<uint64_t>(height)); !reason.empty())
-        return reason;
-    }
-    in.seekg(at + length);
-  }
-}
-
 bool ReadImageImpl(const std::string& path, Document& out, std::string& error, std::string& warning) {
   Setup();
   warning.clear();
   if (const std::string why = CheckRegular(path); !why.empty()) return Fail(error, path, why);
-  if (const std::string why = CheckExrHeader(path); !why.empty()) return Fail(error, path, why);
+  if (const std::string why = CheckImageHeader(path, CheckSize); !why.empty()) return Fail(error, path, why);
   OIIO::ImageSpec config;
   config.attribute("oiio:UnassociatedAlpha", 1);
   auto in = OIIO::ImageInput::open(path, &config);

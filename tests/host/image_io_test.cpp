@@ -904,6 +904,35 @@ TEST_F(ImageIoTest, ExrHeaderClaimingMoreThanTheFileIsRefused) {
   // A header cut off before its end is damaged, not read on.
   SaveBytes(Path("cut.exr"), std::vector<uint8_t>(fine.begin(), fine.begin() + 20));
   EXPECT_FALSE(ReadImage(Path("cut.exr"), read, error));
+  // A data window within the limit whose table of chunk offsets alone
+  // would be larger than the file (30000 x 4000 in a file of a few hundred
+  // bytes) is refused before the decoder allocates the table.
+  std::vector<uint8_t> tall = fine;
+  const std::size_t box = static_cast<std::size_t>(at - wide.begin()) + key.size() + 4;
+  const auto put = [&](std::size_t offset, uint32_t v) {
+    for (int k = 0; k < 4; ++k) tall[box + offset + static_cast<std::size_t>(k)] = static_cast<uint8_t>(v >> (8 * k));
+  };
+  put(0, 0), put(4, 0), put(8, 29999), put(12, 3999);
+  SaveBytes(Path("tall.exr"), tall);
+  EXPECT_FALSE(ReadImage(Path("tall.exr"), read, error));
+  EXPECT_NE(error.find("offset table"), std::string::npos) << error;
+}
+
+// A DPX file declaring more user data than it holds is refused before the
+// decoder reserves the block; the file itself reads.
+TEST_F(ImageIoTest, DpxUserDataClaimingMoreThanTheFileIsRefused) {
+  const Document doc = Ramp(6, 4, 16);
+  const Document back = WriteAndRead(doc, "fine.dpx");
+  EXPECT_EQ(back.width, 6);
+  std::vector<uint8_t> bytes = LoadBytes(Path("fine.dpx"));
+  ASSERT_GT(bytes.size(), 780u);
+  const bool big = bytes[0] == 'S';
+  for (int k = 0; k < 4; ++k) bytes[32 + static_cast<std::size_t>(k)] = static_cast<uint8_t>(big ? (k == 0 ? 0xc5 : 0) : (k == 3 ? 0xc5 : 0));
+  SaveBytes(Path("user.dpx"), bytes);
+  Document read;
+  std::string error;
+  EXPECT_FALSE(ReadImage(Path("user.dpx"), read, error));
+  EXPECT_NE(error.find("user data declares"), std::string::npos) << error;
 }
 
 }  // namespace
