@@ -7,6 +7,7 @@
 #include <fstream>
 #include <list>
 #include <sstream>
+#include <type_traits>
 
 #include "host/module_loader.h"
 #include "host/regular_file.h"
@@ -386,32 +387,62 @@ SPErr GetPluginFileSpecification(SPPluginRef, SPPlatformFileSpecification* file)
 
 // Channel ports.
 // Copies one channel of a document rectangle into pixel memory, or back.
+// The rows run through one loop whose sample stride and depth conversion
+// are fixed at compile time for the layouts the module uses (four samples a
+// pixel at the document's depth), so that moving a band costs little beside
+// rendering it.
+// `toMemory`: the conversion from the document's depth to the memory's, else
+// back.
+template <class Sample, class Row>
+void ForEachLayout(const Document& doc, const PixelMemoryDesc* desc, bool toMemory, Row&& row) {
+  const int64_t colBytes = desc->colBits / 8;
+  const int32_t toDepth = toMemory ? desc->depth : doc.depth;
+  const auto withConversion = [&](auto stride) {
+    if (doc.depth == desc->depth)
+      row(stride, [](uint16_t v) { return v; });
+    else if (toDepth == 16)
+      row(stride, [](uint16_t v) { return ConvertSample(v, 8, 16); });
+    else
+      row(stride, [](uint16_t v) { return ConvertSample(v, 16, 8); });
+  };
+  if (colBytes == static_cast<int64_t>(4 * sizeof(Sample)))
+    withConversion(std::integral_constant<int64_t, 4 * sizeof(Sample)>{});
+  else
+    withConversion(colBytes);
+}
+
 template <class Sample>
 void CopyOut(const Document& doc, int32_t channel, const VRect& r, const VRect& origin, const PixelMemoryDesc* desc) {
-  const int64_t colBytes = desc->colBits / 8;
-  for (int32_t y = r.top; y < r.bottom; ++y) {
-    const uint16_t* in = &doc.samples[(static_cast<std::size_t>(y) * doc.width + r.left) * 3 + channel];
-    uint8_t* out = SampleAddress(desc, y - origin.top, r.left - origin.left);
-    for (int32_t x = r.left; x < r.right; ++x, in += 3, out += colBytes) {
-      const auto v = static_cast<Sample>(ConvertSample(*in, doc.depth, desc->depth));
-      std::memcpy(out, &v, sizeof v);
+  ForEachLayout<Sample>(doc, desc, true, [&](auto stride, auto convert) {
+    const int64_t colBytes = stride;
+    for (int32_t y = r.top; y < r.bottom; ++y) {
+      const uint16_t* in = &doc.samples[(static_cast<std::size_t>(y) * doc.width + r.left) * 3 + channel];
+      uint8_t* out = SampleAddress(desc, y - origin.top, r.left - origin.left);
+      const int32_t n = r.right - r.left;
+      for (int32_t x = 0; x < n; ++x) {
+        const auto v = static_cast<Sample>(convert(in[3 * x]));
+        std::memcpy(out + x * colBytes, &v, sizeof v);
+      }
     }
-  }
+  });
 }
 
 template <class Sample>
 void CopyIn(Document& doc, int32_t channel, const VRect& r, const VRect& origin, const PixelMemoryDesc* desc) {
-  const int64_t colBytes = desc->colBits / 8;
-  const int32_t full = doc.FullScale();
-  for (int32_t y = r.top; y < r.bottom; ++y) {
-    uint16_t* out = &doc.samples[(static_cast<std::size_t>(y) * doc.width + r.left) * 3 + channel];
-    const uint8_t* in = SampleAddress(desc, y - origin.top, r.left - origin.left);
-    for (int32_t x = r.left; x < r.right; ++x, out += 3, in += colBytes) {
-      Sample v;
-      std::memcpy(&v, in, sizeof v);
-      *out = static_cast<uint16_t>(std::min<int32_t>(ConvertSample(v, desc->depth, doc.depth), full));
+  const uint16_t full = static_cast<uint16_t>(doc.FullScale());
+  ForEachLayout<Sample>(doc, desc, false, [&](auto stride, auto convert) {
+    const int64_t colBytes = stride;
+    for (int32_t y = r.top; y < r.bottom; ++y) {
+      uint16_t* out = &doc.samples[(static_cast<std::size_t>(y) * doc.width + r.left) * 3 + channel];
+      const uint8_t* in = SampleAddress(desc, y - origin.top, r.left - origin.left);
+      const int32_t n = r.right - r.left;
+      for (int32_t x = 0; x < n; ++x) {
+        Sample v;
+        std::memcpy(&v, in + x * colBytes, sizeof v);
+        out[3 * x] = std::min<uint16_t>(convert(v), full);
+      }
     }
-  }
+  });
 }
 
 SPErr ReadPixelsFromLevel(PIChannelPort port, int32_t level, VRect* rect, const PixelMemoryDesc* desc) {
