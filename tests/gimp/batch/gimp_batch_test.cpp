@@ -143,11 +143,18 @@ std::string ScriptInputs() {
 
 // Script-Fu: a copy of a loaded input, optionally a rectangle selected, the
 // call, and the result saved.
-std::string ScriptCase(int input, const std::string& out, const std::string& call, const Area* area) {
+// With `precision`, the copy is converted to it before the call and back to
+// the input's perceptual 16 bits after it.
+std::string ScriptCase(int input, const std::string& out, const std::string& call, const Area* area,
+                       const std::string& precision = "") {
   std::string s = "(let* ((img (car (gimp-image-duplicate input-" + std::to_string(input) +
                   ")))\n"
-                  "       (layer (car (gimp-image-get-active-layer img))))\n"
-                  "  (gimp-image-clean-all img)\n";
+                  "       (layer (car (gimp-image-get-active-layer img))))\n";
+  if (!precision.empty())
+    s += "  (gimp-image-convert-precision img " + precision +
+         ")\n"
+         "  (set! layer (car (gimp-image-get-active-layer img)))\n";
+  s += "  (gimp-image-clean-all img)\n";
   if (area != nullptr)
     s += "  (gimp-image-select-rectangle img CHANNEL-OP-REPLACE " + std::to_string(area->x) + " " +
          std::to_string(area->y) + " " + std::to_string(area->width) + " " + std::to_string(area->height) +
@@ -155,6 +162,9 @@ std::string ScriptCase(int input, const std::string& out, const std::string& cal
   s += "  (catch #f " + call + ")\n";
   s += "  (gimp-message (string-append \"ovra-dirty " + out +
        " \" (number->string (car (gimp-image-is-dirty img)))))\n";
+  if (!precision.empty())
+    s += "  (gimp-image-convert-precision img PRECISION-U16-GAMMA)\n"
+         "  (set! layer (car (gimp-image-get-active-layer img)))\n";
   s += "  (file-png-save2 RUN-NONINTERACTIVE img layer \"" + out + "\" \"" + out + "\" 0 1 0 0 0 0 0 0 1)\n";
   s += "  (gimp-image-delete img))\n";
   return s;
@@ -191,6 +201,10 @@ class Session : public ::testing::Environment {
                          Call("plug-in-ovra-vignette", "RUN-NONINTERACTIVE", kRepeated), nullptr);
     script += ScriptCase(0, g_root + "/gimp-repeated.png",
                          Call("plug-in-ovra-vignette", "RUN-WITH-LAST-VALS", ""), nullptr);
+    // A linear floating-point layer goes through perceptual 16 bits, which
+    // carry a 16-bit picture's values there and back exactly.
+    script += ScriptCase(3, g_root + "/gimp-float.png", Call(kLooks[0].procedure, "RUN-NONINTERACTIVE", kLooks[0].settings),
+                         nullptr, "PRECISION-FLOAT-LINEAR");
     ASSERT_TRUE(WriteText(g_root + "/cases.scm", script));
     batch = RunEditor(profile, g_root + "/cases.scm");
 
@@ -304,6 +318,21 @@ TEST(GimpBatch, RepeatWithLastValuesUsesTheLastSettings) {
   EXPECT_GT(Differences(Read(g_root + "/host-defaults.png"), got, whole, false), 0);
 }
 
+TEST(GimpBatch, AFloatLayerIsFilteredAtSixteenBitsWithANote) {
+  ASSERT_EQ(g_session->batch.status, 0) << g_session->batch.text;
+  const Look& look = kLooks[0];
+  const std::string expected = g_root + "/host-float.png";
+  const Output host = Shell(kHost + " apply " + look.entry + " " + InputPath(kInputs[3]) + " " + expected +
+                            SetOptions(look.settings) + " --quiet");
+  ASSERT_EQ(host.status, 0) << host.text;
+  const Document want = Read(expected);
+  const Document got = Read(g_root + "/gimp-float.png");
+  EXPECT_EQ(Differences(want, got, {0, 0, want.width, want.height}, false), 0);
+  EXPECT_NE(g_session->batch.text.find("through perceptual 16-bit samples: values outside 0..1 are clipped"),
+            std::string::npos)
+      << g_session->batch.text;
+}
+
 TEST(GimpBatch, RefusalsSayWhy) {
   const std::string& text = g_session->failures.text;
   for (const char* message :
@@ -346,7 +375,13 @@ TEST(GimpInstall, ACleanPrefixRegistersEveryFilterWithItsDescription) {
                 "(let ((found (gimp-procedural-db-query \"^plug-in-ovra-\" \"\" \"\" \"\" \"\" \"\" \"\")))\n"
                 "  (gimp-message (string-append \"ovra-count \" (number->string (car found))))\n"
                 "  (gimp-message (string-append \"ovra-blurb \" (car (gimp-procedural-db-proc-info "
-                "\"plug-in-ovra-bleach-bypass\")))))\n"));
+                "\"plug-in-ovra-bleach-bypass\")))))\n"
+                // The image types each filter is registered for: the editor
+                // greys the entries out for other images.
+                "(let* ((q (gimp-plugins-query \"\")) (types (list-ref q 7)) (names (list-ref q 11)) (out \"\"))\n"
+                "  (for-each (lambda (n t) (if (and (>= (string-length n) 13) (string=? (substring n 0 13) "
+                "\"plug-in-ovra-\")) (set! out (string-append out \" \" t)))) names types)\n"
+                "  (gimp-message (string-append \"ovra-types\" out)))\n"));
   const Output query = RunEditor(profile, g_root + "/query.scm");
   const Output list = Shell(kHost + " list | wc -l");
   const std::string count = list.text.substr(0, list.text.find_last_not_of(" \n") + 1);
@@ -354,6 +389,9 @@ TEST(GimpInstall, ACleanPrefixRegistersEveryFilterWithItsDescription) {
   EXPECT_NE(query.text.find(std::string("ovra-blurb ") + fx::catalogue::Find("BleachBypass").description),
             std::string::npos)
       << query.text;
+  std::string types;
+  for (int i = 0; i < std::stoi(count); ++i) types += " RGB*";
+  EXPECT_NE(query.text.find("ovra-types" + types + "\n"), std::string::npos) << query.text;
 }
 
 }  // namespace
