@@ -4,6 +4,7 @@
 #include <libgimp/gimp.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
@@ -114,10 +115,13 @@ std::vector<uint8_t> LastValues(const std::string& procedure) {
   return block;
 }
 
-// Fault injection for tests: the host reports abort after that many bands,
-// as a cancelled progress does.
-int32_t AbortAfterTiles() {
-  const char* env = std::getenv("OVRA_ABORT_AFTER_TILES");
+// Fault injection for tests: a band count from the environment, or -1.
+//   OVRA_ABORT_AFTER_TILES  the host reports abort after that many bands.
+//   OVRA_CLOSE_AFTER_TILES  the process ends after that many bands, as the
+//                           editor ends a plug-in whose progress the user
+//                           cancelled.
+int32_t TilesFromEnvironment(const char* name) {
+  const char* env = std::getenv(name);
   if (env == nullptr || *env == '\0') return -1;
   char* end = nullptr;
   const long n = std::strtol(env, &end, 10);
@@ -187,7 +191,7 @@ Outcome Run(const gchar* procedure, const GimpParam* params, gint nparams) {
 
   const std::string registry = RegistryPath();
   standin::HostOptions options;
-  options.abortAfterTiles = AbortAfterTiles();
+  options.abortAfterTiles = TilesFromEnvironment("OVRA_ABORT_AFTER_TILES");
 
   // The settings handed to the filter, as a recorded action would hand them.
   std::vector<uint8_t> block =
@@ -238,8 +242,9 @@ Outcome Run(const gchar* procedure, const GimpParam* params, gint nparams) {
       return Fail(GIMP_PDB_EXECUTION_ERROR, error);
     }
     gimp_progress_init(shown.c_str());
-    host.onProgress = [](int32_t done, int32_t total) {
+    host.onProgress = [closeAfter = TilesFromEnvironment("OVRA_CLOSE_AFTER_TILES")](int32_t done, int32_t total) {
       if (total > 0) gimp_progress_update(static_cast<gdouble>(done) / total);
+      if (closeAfter >= 0 && done >= closeAfter) raise(SIGKILL);
     };
     standin::RunOptions run;
     run.showDialog = mode == GIMP_RUN_INTERACTIVE;

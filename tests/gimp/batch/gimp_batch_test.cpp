@@ -236,6 +236,13 @@ class Session : public ::testing::Environment {
     ASSERT_EQ(mkdir(profile2.c_str(), 0755), 0);
     ASSERT_EQ(Shell("cp -r " + profile + "/plug-ins " + profile2 + "/").status, 0);
     failures = RunEditor(profile2, g_root + "/failing.scm", "OVRA_ABORT_AFTER_TILES=1");
+
+    // A cancelled progress: the editor ends the plug-in's process mid-run.
+    const std::string closing =
+        ScriptInputs() + ScriptCase(1, g_root + "/gimp-closed.png",
+                                    Call("plug-in-ovra-fast-blur", "RUN-NONINTERACTIVE", ""), nullptr);
+    ASSERT_TRUE(WriteText(g_root + "/closing.scm", closing));
+    closed = RunEditor(profile2, g_root + "/closing.scm", "OVRA_CLOSE_AFTER_TILES=1");
   }
 
   // What a failed run made stays for a look.
@@ -243,7 +250,7 @@ class Session : public ::testing::Environment {
     if (!g_root.empty() && !::testing::UnitTest::GetInstance()->Failed()) Shell("rm -rf " + g_root);
   }
 
-  Output install, batch, failures;
+  Output install, batch, failures, closed;
 };
 
 Session* g_session = nullptr;
@@ -355,6 +362,14 @@ TEST(GimpBatch, AbortLeavesTheLayerAndItsUndoAlone) {
     EXPECT_NE(g_session->failures.text.find("ovra-dirty " + out + " 0"), std::string::npos)
         << g_session->failures.text;
   }
+}
+
+TEST(GimpBatch, AFilterEndedMidRunLeavesTheLayerAndItsUndoAlone) {
+  const std::string out = g_root + "/gimp-closed.png";
+  const Document source = Read(InputPath(kInputs[1]));
+  const Document got = Read(out);
+  EXPECT_EQ(Differences(source, got, {0, 0, source.width, source.height}, false), 0);
+  EXPECT_NE(g_session->closed.text.find("ovra-dirty " + out + " 0"), std::string::npos) << g_session->closed.text;
 }
 
 TEST(GimpInstall, ACleanPrefixRegistersEveryFilterWithItsDescription) {
