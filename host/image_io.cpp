@@ -10,10 +10,12 @@
 #include <OpenImageIO/imageio.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
 
@@ -57,12 +59,12 @@ void Setup() {
   });
 }
 
-std::string CheckSize(uint64_t width, uint64_t height) {
+std::string CheckSize(uint64_t width, uint64_t height, int64_t maxPixels = kMaxImagePixels) {
   if (width == 0 || height == 0) return "image has no pixels";
   if (width > static_cast<uint64_t>(kMaxImageSide) || height > static_cast<uint64_t>(kMaxImageSide) ||
-      width * height > static_cast<uint64_t>(kMaxImagePixels)) {
+      width * height > static_cast<uint64_t>(maxPixels)) {
     return "image of " + std::to_string(width) + " x " + std::to_string(height) + " pixels exceeds the limit (" +
-           std::to_string(kMaxImageSide) + " per side, " + std::to_string(kMaxImagePixels) + " pixels)";
+           std::to_string(kMaxImageSide) + " per side, " + std::to_string(maxPixels) + " pixels)";
   }
   return {};
 }
@@ -91,18 +93,76 @@ std::string CheckRegular(const std::string& path) {
   return regular ? "" : "not a regular file";
 }
 
-bool ReadImageImpl(const std::string& path, Document& out, std::string& error, std::string& warning) {
+// The format the file's extension names, or empty.
+std::string FormatOfExtension(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/'), dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+  std::string ext = path.substr(dot + 1);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  // "format:ext,ext;format:ext,..."
+  const std::string list = OIIO::get_string_attribute("extension_list");
+  for (std::size_t at = 0; at < list.size();) {
+    std::size_t end = list.find(';', at);
+    if (end == std::string::npos) end = list.size();
+    const std::string entry = list.substr(at, end - at);
+    if (const std::size_t colon = entry.find(':'); colon != std::string::npos) {
+      const std::string exts = "," + entry.substr(colon + 1) + ",";
+      if (exts.find("," + ext + ",") != std::string::npos) return entry.substr(0, colon);
+    }
+    at = end + 1;
+  }
+  return {};
+}
+
+// Opens the file with the reader its extension names; failing that, with
+// the first reader that recognises its content. Camera raw, video and the
+// placeholder format are read by their extension only: their decoders take
+// almost any bytes for theirs and size what they allocate from them.
+std::unique_ptr<OIIO::ImageInput> OpenInput(const std::string& path, const OIIO::ImageSpec& config, std::string& why) {
+  const std::string named = FormatOfExtension(path);
+  OIIO::ImageSpec spec;
+  if (!named.empty()) {
+    if (auto in = OIIO::ImageInput::create(named, false, &config)) {
+      if (in->open(path, spec, config)) return in;
+      why = in->geterror();
+    }
+  }
+  static const char* const kByExtensionOnly[] = {"raw", "ffmpeg", "null", "openvdb"};
+  const std::string list = OIIO::get_string_attribute("input_format_list");
+  for (std::size_t at = 0; at < list.size();) {
+    std::size_t end = list.find(',', at);
+    if (end == std::string::npos) end = list.size();
+    const std::string format = list.substr(at, end - at);
+    at = end + 1;
+    if (format == named || std::find(std::begin(kByExtensionOnly), std::end(kByExtensionOnly), format) !=
+                               std::end(kByExtensionOnly))
+      continue;
+    auto in = OIIO::ImageInput::create(format, false, &config);
+    if (!in || !in->valid_file(path)) continue;
+    if (in->open(path, spec, config)) return in;
+    why = in->geterror();
+    return nullptr;
+  }
+  OIIO::geterror();  // what the readers tried left behind
+  if (why.empty()) why = "not an image file this host reads";
+  return nullptr;
+}
+
+bool ReadImageImpl(const std::string& path, Document& out, std::string& error, std::string& warning,
+                   int64_t maxPixels) {
+  const auto checkSize = [maxPixels](uint64_t w, uint64_t h) { return CheckSize(w, h, maxPixels); };
   Setup();
   warning.clear();
   if (const std::string why = CheckRegular(path); !why.empty()) return Fail(error, path, why);
-  if (const std::string why = CheckImageHeader(path, CheckSize); !why.empty()) return Fail(error, path, why);
+  if (const std::string why = CheckImageHeader(path, checkSize); !why.empty()) return Fail(error, path, why);
   OIIO::ImageSpec config;
   config.attribute("oiio:UnassociatedAlpha", 1);
-  auto in = OIIO::ImageInput::open(path, &config);
-  if (!in) return Fail(error, path, OIIO::geterror());
+  std::string why;
+  auto in = OpenInput(path, config, why);
+  if (!in) return Fail(error, path, why);
   const OIIO::ImageSpec& spec = in->spec();
   if (spec.depth > 1 || spec.deep) return Fail(error, path, "volume and deep images are not supported");
-  if (const std::string reason = CheckSize(static_cast<uint64_t>(std::max(spec.width, 0)),
+  if (const std::string reason = checkSize(static_cast<uint64_t>(std::max(spec.width, 0)),
                                            static_cast<uint64_t>(std::max(spec.height, 0)));
       !reason.empty())
     return Fail(error, path, reason);
@@ -125,11 +185,11 @@ bool ReadImageImpl(const std::string& path, Document& out, std::string& error, s
   // The file is decoded a block of rows at a time into a small buffer, so
   // that only the document itself is ever held whole.
   const std::size_t rowSamples = static_cast<std::size_t>(std::max(spec.width, 1)) * nch;
-  // Tiled files are read whole: the scanline reader does not take them.
+  // Tiled files are read a row of tiles (or several) at a time.
   const bool tiled = spec.tile_width > 0;
-  const int32_t blockRows = static_cast<int32_t>(
-      std::clamp<std::size_t>(tiled ? static_cast<std::size_t>(spec.height) : kBlockBytes / (rowSamples * 4),
-                              1, std::max(spec.height, 1)));
+  const std::size_t tileRows = tiled ? static_cast<std::size_t>(std::max(spec.tile_height, 1)) : 1;
+  const int32_t blockRows = static_cast<int32_t>(std::clamp<std::size_t>(
+      std::max<std::size_t>(kBlockBytes / (rowSamples * 4) / tileRows, 1) * tileRows, 1, std::max(spec.height, 1)));
   const std::size_t n = rowSamples * static_cast<std::size_t>(blockRows);
   Document doc;
   std::vector<uint16_t> ints;
@@ -137,8 +197,14 @@ bool ReadImageImpl(const std::string& path, Document& out, std::string& error, s
   std::vector<float> floats;
   std::vector<uint8_t> native;
   try {
-    doc = Document::Make(spec.width, spec.height, depth);
-    if (alphaChannel >= 0) doc.alpha.assign(pixels, 0);
+    // The samples are reserved here and filled block by block, so that a
+    // header claiming a large image whose data is missing costs address
+    // space, not memory.
+    doc.width = spec.width;
+    doc.height = spec.height;
+    doc.depth = depth;
+    doc.samples.reserve(pixels * 3);
+    if (alphaChannel >= 0) doc.alpha.reserve(pixels);
     if (isFloat)
       floats.resize(n);
     else
@@ -175,7 +241,9 @@ bool ReadImageImpl(const std::string& path, Document& out, std::string& error, s
     // converting read goes through a 64 MB buffer whatever the block size.
     // Files with a format per channel keep the converting read.
     const auto read = [&](OIIO::TypeDesc type, void* data) {
-      if (tiled) return in->read_image(0, 0, 0, spec.nchannels, type, data);
+      if (tiled)
+        return in->read_tiles(0, 0, spec.x, spec.x + spec.width, y0, y1, spec.z, spec.z + std::max(spec.depth, 1), 0,
+                              spec.nchannels, type, data);
       if (!spec.channelformats.empty()) return in->read_scanlines(0, 0, y0, y1, 0, 0, spec.nchannels, type, data);
       native.resize(static_cast<std::size_t>(spec.scanline_bytes(true)) * static_cast<std::size_t>(rows));
       return in->read_native_scanlines(0, 0, y0, y1, 0, 0, spec.nchannels, native.data()) &&
@@ -203,6 +271,8 @@ bool ReadImageImpl(const std::string& path, Document& out, std::string& error, s
         if (static_cast<int>(i % nch) != alphaChannel) ints[i] = full - ints[i];
     }
     const std::size_t first = static_cast<std::size_t>(top) * static_cast<std::size_t>(spec.width);
+    doc.samples.resize((first + count) * 3);
+    if (alphaChannel >= 0) doc.alpha.resize(first + count);
     for (std::size_t q = 0; q < count; ++q) {
       const std::size_t p = first + q;
       for (int c = 0; c < 3; ++c)
@@ -350,12 +420,17 @@ std::string OutputFormatNote(const std::string& path, int depth, bool& writable)
   return "";
 }
 
-bool ReadImage(const std::string& path, Document& out, std::string& error, std::string& warning) {
+bool ReadImage(const std::string& path, Document& out, std::string& error, std::string& warning,
+               const ReadOptions& options) {
   try {
-    return ReadImageImpl(path, out, error, warning);
+    return ReadImageImpl(path, out, error, warning, std::clamp<int64_t>(options.maxPixels, 1, kMaxImagePixels));
   } catch (const std::exception& e) {
     return Fail(error, path, e.what());
   }
+}
+
+bool ReadImage(const std::string& path, Document& out, std::string& error, std::string& warning) {
+  return ReadImage(path, out, error, warning, ReadOptions{});
 }
 
 bool ReadImage(const std::string& path, Document& out, std::string& error) {

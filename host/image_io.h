@@ -47,6 +47,14 @@ bool ReadImage(const std::string& path, Document& out, std::string& error);
 // The same; `warning` says what reading changed (clipped float values), or
 // is empty.
 bool ReadImage(const std::string& path, Document& out, std::string& error, std::string& warning);
+struct ReadOptions {
+  // A lower size limit than the host's (kept within 1..kMaxImagePixels):
+  // for callers that must stay small, such as the fuzz target under the
+  // sanitizers, where a legitimately large picture is merely slow.
+  int64_t maxPixels = kMaxImagePixels;
+};
+bool ReadImage(const std::string& path, Document& out, std::string& error, std::string& warning,
+               const ReadOptions& options);
 
 struct WriteOptions {
   int quality = 95;  // lossy formats, 1..100
