@@ -131,7 +131,7 @@ Document& StorePart(Host& host, const VRect& r, bool source) {
   const auto kind = source ? Host::Impl::Part::kSource : Host::Impl::Part::kResult;
   if (impl.partKind != kind || !SameRect(impl.partRect, r)) {
     impl.partKind = Host::Impl::Part::kNone;
-    impl.part = Document::Make(r.right - r.left, r.bottom - r.top, host.SourceDoc().depth);
+    impl.part = Document::Make(r.right - r.left, r.bottom - r.top, host.Doc().depth);
     if (!impl.part.samples.empty()) {
       if (source)
         host.Store()->ReadSource(r, impl.part.samples.data());
@@ -394,11 +394,11 @@ SPErr GetPluginFileSpecification(SPPluginRef, SPPlatformFileSpecification* file)
 // `toMemory`: the conversion from the document's depth to the memory's, else
 // back.
 template <class Sample, class Row>
-void ForEachLayout(const Document& doc, const PixelMemoryDesc* desc, bool toMemory, Row&& row) {
+void ForEachLayout(int32_t docDepth, const PixelMemoryDesc* desc, bool toMemory, Row&& row) {
   const int64_t colBytes = desc->colBits / 8;
-  const int32_t toDepth = toMemory ? desc->depth : doc.depth;
+  const int32_t toDepth = toMemory ? desc->depth : docDepth;
   const auto withConversion = [&](auto stride) {
-    if (doc.depth == desc->depth)
+    if (docDepth == desc->depth)
       row(stride, [](uint16_t v) { return v; });
     else if (toDepth == 16)
       row(stride, [](uint16_t v) { return ConvertSample(v, 8, 16); });
@@ -411,12 +411,50 @@ void ForEachLayout(const Document& doc, const PixelMemoryDesc* desc, bool toMemo
     withConversion(colBytes);
 }
 
-template <class Sample>
-void CopyOut(const Document& doc, int32_t channel, const VRect& r, const VRect& origin, const PixelMemoryDesc* desc) {
-  ForEachLayout<Sample>(doc, desc, true, [&](auto stride, auto convert) {
+// Rows of a document in memory, as CopyOut reads them.
+struct DocumentRows {
+  const Document& doc;
+  int32_t Depth() const { return doc.depth; }
+  const uint16_t* Row(int32_t y) { return doc.samples.data() + static_cast<std::size_t>(y) * doc.width * 3; }
+};
+
+// Rows of the source: the document as the filter began, its overwritten
+// rows from the backup. Rows loaded stay for the reader's lifetime.
+class SourceRows {
+ public:
+  SourceRows(const Document& doc, const RowBackup& backup) : doc_(doc), backup_(backup) {}
+  int32_t Depth() const { return doc_.depth; }
+  const uint16_t* Row(int32_t y) {
+    const std::size_t rowSamples = static_cast<std::size_t>(doc_.width) * 3;
+    if (!backup_.Saved(y)) return doc_.samples.data() + static_cast<std::size_t>(y) * rowSamples;
+    std::vector<uint16_t>& row = loaded_[y];
+    if (row.empty()) {
+      row.resize(rowSamples);
+      if (!backup_.Load(y, row.data())) failed_ = true;
+    }
+    return row.data();
+  }
+  uint16_t At(int32_t x, int32_t y, int c) { return Row(y)[static_cast<std::size_t>(x) * 3 + static_cast<std::size_t>(c)]; }
+  // A saved row could not be read back.
+  bool Failed() const { return failed_; }
+
+ private:
+  const Document& doc_;
+  const RowBackup& backup_;
+  std::map<int32_t, std::vector<uint16_t>> loaded_;
+  bool failed_ = false;
+};
+
+// What a port call returns when the scratch file fails it: the classic
+// I/O error.
+constexpr SPErr kScratchReadError = -36;
+
+template <class Sample, class Rows>
+void CopyOut(Rows& rows, int32_t channel, const VRect& r, const VRect& origin, const PixelMemoryDesc* desc) {
+  ForEachLayout<Sample>(rows.Depth(), desc, true, [&](auto stride, auto convert) {
     const int64_t colBytes = stride;
     for (int32_t y = r.top; y < r.bottom; ++y) {
-      const uint16_t* in = &doc.samples[(static_cast<std::size_t>(y) * doc.width + r.left) * 3 + channel];
+      const uint16_t* in = rows.Row(y) + static_cast<std::size_t>(r.left) * 3 + static_cast<std::size_t>(channel);
       uint8_t* out = SampleAddress(desc, y - origin.top, r.left - origin.left);
       const int32_t n = r.right - r.left;
       for (int32_t x = 0; x < n; ++x) {
@@ -427,10 +465,19 @@ void CopyOut(const Document& doc, int32_t channel, const VRect& r, const VRect& 
   });
 }
 
+// Saves the original samples of the document's rows [top, bottom) before a
+// write reaches them.
+void SaveSourceRows(Host& host, int32_t top, int32_t bottom) {
+  Document& doc = host.Doc();
+  RowBackup& backup = host.Backup();
+  for (int32_t y = top; y < bottom; ++y)
+    if (!backup.Saved(y)) backup.Save(y, doc.samples.data() + static_cast<std::size_t>(y) * doc.width * 3);
+}
+
 template <class Sample>
 void CopyIn(Document& doc, int32_t channel, const VRect& r, const VRect& origin, const PixelMemoryDesc* desc) {
   const uint16_t full = static_cast<uint16_t>(doc.FullScale());
-  ForEachLayout<Sample>(doc, desc, false, [&](auto stride, auto convert) {
+  ForEachLayout<Sample>(doc.depth, desc, false, [&](auto stride, auto convert) {
     const int64_t colBytes = stride;
     for (int32_t y = r.top; y < r.bottom; ++y) {
       uint16_t* out = &doc.samples[(static_cast<std::size_t>(y) * doc.width + r.left) * 3 + channel];
@@ -449,20 +496,24 @@ SPErr ReadPixelsFromLevel(PIChannelPort port, int32_t level, VRect* rect, const 
   Host& host = *Host::Active();
   auto* p = reinterpret_cast<PortObject*>(port);
   if (p == nullptr || level != 0 || rect == nullptr || desc == nullptr) return kSPBadParameterError;
-  const Document& doc = host.SourceDoc();
+  const Document& doc = host.Doc();
   const VRect r = Clip(*rect, doc.width, doc.height);
   if (host.Store() != nullptr) {
-    const Document& part = StorePart(host, r, true);
+    DocumentRows part{StorePart(host, r, true)};
     const VRect within = Shifted(r, r.top, r.left), origin = Shifted(*rect, r.top, r.left);
     if (desc->depth == 16) {
       CopyOut<uint16_t>(part, p->channel, within, origin, desc);
     } else {
       CopyOut<uint8_t>(part, p->channel, within, origin, desc);
     }
-  } else if (desc->depth == 16) {
-    CopyOut<uint16_t>(doc, p->channel, r, *rect, desc);
   } else {
-    CopyOut<uint8_t>(doc, p->channel, r, *rect, desc);
+    SourceRows source(doc, host.Backup());
+    if (desc->depth == 16) {
+      CopyOut<uint16_t>(source, p->channel, r, *rect, desc);
+    } else {
+      CopyOut<uint8_t>(source, p->channel, r, *rect, desc);
+    }
+    if (source.Failed()) return kScratchReadError;
   }
   host.fullReadPixels += static_cast<int64_t>(r.bottom - r.top) * (r.right - r.left);
   *rect = r;
@@ -484,10 +535,13 @@ SPErr WritePixelsToBaseLevel(PIChannelPort port, const VRect* rect, const PixelM
       CopyIn<uint8_t>(part, p->channel, within, origin, desc);
     }
     if (!part.samples.empty()) host.Store()->WriteResult(r, part.samples.data());
-  } else if (desc->depth == 16) {
-    CopyIn<uint16_t>(doc, p->channel, r, *rect, desc);
   } else {
-    CopyIn<uint8_t>(doc, p->channel, r, *rect, desc);
+    SaveSourceRows(host, r.top, r.bottom);
+    if (desc->depth == 16) {
+      CopyIn<uint16_t>(doc, p->channel, r, *rect, desc);
+    } else {
+      CopyIn<uint8_t>(doc, p->channel, r, *rect, desc);
+    }
   }
   return kSPNoError;
 }
@@ -497,7 +551,8 @@ SPErr ReadScaledPixels(PIChannelPort port, VRect* readRect, const PSScaling* sca
   Host& host = *Host::Active();
   auto* p = reinterpret_cast<PortObject*>(port);
   if (p == nullptr || scaling == nullptr || desc == nullptr) return kSPBadParameterError;
-  const Document& doc = host.SourceDoc();
+  const Document& doc = host.Doc();
+  SourceRows source(doc, host.Backup());
   const VRect s = Clip(scaling->sourceRect, doc.width, doc.height);
   const int32_t sw = s.right - s.left, sh = s.bottom - s.top;
   const int32_t dw = scaling->destinationRect.right - scaling->destinationRect.left;
@@ -507,19 +562,21 @@ SPErr ReadScaledPixels(PIChannelPort port, VRect* readRect, const PSScaling* sca
     const int32_t y0 = s.top + static_cast<int32_t>(static_cast<int64_t>(dy) * sh / dh);
     const int32_t y1 = std::max(y0 + 1, s.top + static_cast<int32_t>(static_cast<int64_t>(dy + 1) * sh / dh));
     // From a pixel store, the rows this output row covers.
-    const Document& rows = host.Store() != nullptr ? StorePart(host, {y0, s.left, y1, s.right}, true) : doc;
-    const int32_t top = host.Store() != nullptr ? y0 : 0, left = host.Store() != nullptr ? s.left : 0;
+    const Document* part = host.Store() != nullptr ? &StorePart(host, {y0, s.left, y1, s.right}, true) : nullptr;
+    const int32_t top = part != nullptr ? y0 : 0, left = part != nullptr ? s.left : 0;
     for (int32_t dx = 0; dx < dw; ++dx) {
       const int32_t x0 = s.left + static_cast<int32_t>(static_cast<int64_t>(dx) * sw / dw);
       const int32_t x1 = std::max(x0 + 1, s.left + static_cast<int32_t>(static_cast<int64_t>(dx + 1) * sw / dw));
       int64_t sum = 0;
       for (int32_t y = y0; y < y1; ++y)
-        for (int32_t x = x0; x < x1; ++x) sum += rows.At(x - left, y - top, p->channel);
+        for (int32_t x = x0; x < x1; ++x)
+          sum += part != nullptr ? part->At(x - left, y - top, p->channel) : source.At(x, y, p->channel);
       const int64_t n = static_cast<int64_t>(y1 - y0) * (x1 - x0);
       const auto v = static_cast<uint16_t>((sum + n / 2) / n);
       StoreSample(desc, dy, dx, ConvertSample(v, doc.depth, desc->depth));
     }
   }
+  if (source.Failed()) return kScratchReadError;
   host.scaledReadPixels += static_cast<int64_t>(dw) * dh;
   if (readRect) *readRect = s;
   return kSPNoError;
@@ -643,20 +700,21 @@ OSErr AdvanceState() {
   impl.Commit();
   // The planes hold the document's samples: one byte each at 8 bits, two
   // (native order) at 16 bits.
-  const Document& doc = host.SourceDoc();
+  const Document& doc = host.Doc();
+  SourceRows source(doc, host.Backup());
   const VRect in = Clip(r.inRect, doc.width, doc.height);
   const int32_t iw = in.right - in.left, ih = in.bottom - in.top;
   impl.inBuffer.assign(PlaneBytes(doc, iw, ih) + 1, 0);
   const bool stored = host.Store() != nullptr;
   {
-    const Document& from = stored ? StorePart(host, in, true) : doc;
-    const int32_t top = stored ? 0 : in.top, left = stored ? 0 : in.left;
+    const Document* part = stored ? &StorePart(host, in, true) : nullptr;
     for (int32_t y = 0; y < ih; ++y)
       for (int32_t x = 0; x < iw; ++x)
         for (int c = 0; c < 3; ++c)
           StorePlaneSample(doc, impl.inBuffer.data(), (static_cast<std::size_t>(y) * iw + x) * 3 + c,
-                           from.At(left + x, top + y, c));
+                           part != nullptr ? part->At(x, y, c) : source.At(in.left + x, in.top + y, c));
   }
+  if (source.Failed()) return kScratchReadError;
   r.inData = impl.inBuffer.data();
   r.inRowBytes = iw * 3 * SampleBytes(doc);
   host.fullReadPixels += static_cast<int64_t>(iw) * ih;
@@ -722,6 +780,7 @@ void Host::Impl::Commit() {
   const int32_t full = doc.FullScale();
   const bool stored = host.Store() != nullptr;
   Document& to = stored ? StorePart(host, outArea, false) : doc;
+  if (!stored) SaveSourceRows(host, outArea.top, outArea.top + oh);
   const int32_t top = stored ? 0 : outArea.top, left = stored ? 0 : outArea.left;
   for (int32_t y = 0; y < oh; ++y)
     for (int32_t x = 0; x < ow; ++x)
@@ -793,7 +852,7 @@ void Host::SetDocument(Document doc) {
   store_ = nullptr;
   impl_->partKind = Impl::Part::kNone;
   document_ = std::move(doc);
-  source_ = document_;
+  backup_.Reset(document_.height, static_cast<std::size_t>(std::max(document_.width, 0)) * 3);
   record_.imageSize = {document_.height, document_.width};
   record_.filterRect = {0, 0, document_.height, document_.width};
   record_.depth = document_.depth;
@@ -807,6 +866,10 @@ void Host::SetDocument(Document doc) {
     ch.bounds = record_.filterRect;
     ch.depth = document_.depth;
   }
+}
+
+void Host::BeginSource() {
+  backup_.Reset(document_.height, static_cast<std::size_t>(std::max(document_.width, 0)) * 3);
 }
 
 void Host::SetFilterRect(const VRect& r) { record_.filterRect = r; }
@@ -832,7 +895,7 @@ int16_t Host::Call(const Module& module, const std::string& entry, int32_t selec
   PluginMainProc proc = module.Entry(entry);
   if (proc == nullptr) return errPlugInHostInsufficient;
   PrepareRecord(module.Path());
-  if (selector == filterSelectorStart) source_ = document_;
+  if (selector == filterSelectorStart) BeginSource();
   int16_t result = 12345;  // the module must write its result
   proc(selector, &record_, &dataWord_, &result);
   return result;
@@ -840,7 +903,7 @@ int16_t Host::Call(const Module& module, const std::string& entry, int32_t selec
 
 int16_t Host::Call(PluginMainProc proc, int32_t selector) {
   PrepareRecord(pluginPath_);
-  if (selector == filterSelectorStart) source_ = document_;
+  if (selector == filterSelectorStart) BeginSource();
   int16_t result = 12345;
   proc(selector, &record_, &dataWord_, &result);
   return result;

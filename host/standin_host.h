@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host/document.h"
+#include "host/row_backup.h"
 #include "plugin/protocol/filter_record.h"
 
 namespace standin {
@@ -66,7 +67,9 @@ class Host {
   // the result, so bands that overlap read unfiltered pixels.
   void SetDocument(Document doc);
   Document& Doc() { return document_; }
-  const Document& SourceDoc() const { return source_; }
+  // The rows the filter has overwritten since its start selector began, as
+  // they were: with the document, the source it reads.
+  RowBackup& Backup() { return backup_; }
   void SetFilterRect(const VRect& r);
   // A document of that size and depth whose pixels stay in `store` (not
   // owned): the filter reads and writes them there, rectangle by rectangle,
@@ -140,8 +143,11 @@ class Host {
  private:
   HostOptions options_;
   FilterRecord record_{};
+  // The document as the start selector began: the rows saved since
+  // forgotten, the document as it stands now taken for the source.
+  void BeginSource();
   Document document_;
-  Document source_;
+  RowBackup backup_;
   PixelStore* store_ = nullptr;
   Str255 errorString_{};
   intptr_t dataWord_ = 0;

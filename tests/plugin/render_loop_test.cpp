@@ -1,6 +1,8 @@
 // The render loop and the preview render, through the stand-in host and the
 // test module's effects.
 #include <cmath>
+#include <cstdlib>
+#include <string>
 
 #include "tests/plugin/frame_fixture.h"
 
@@ -142,6 +144,35 @@ TEST_F(RenderLoop, BandsWithMarginsLeaveNoSeams) {
                                       << FirstDifference(host.Doc(), expected);
     }
   }
+}
+
+// The host keeps one copy of the document: the rows a band overwrites are
+// saved to a scratch file, or kept in memory where no scratch file can be
+// made, and margins read them back as they were.
+TEST_F(RenderLoop, OverwrittenRowsReadBackAsTheyWereFromScratchOrMemory) {
+  const Document source = Pattern(61, 203, 16);
+  const Document expected = ShiftedDown(source, 31);
+  const char* saved = std::getenv("TMPDIR");
+  const std::string before = saved != nullptr ? saved : "";
+  for (const bool scratch : {true, false}) {
+    if (scratch)
+      saved != nullptr ? setenv("TMPDIR", before.c_str(), 1) : unsetenv("TMPDIR");
+    else
+      setenv("TMPDIR", "/nonexistent/ovra-no-scratch", 1);
+    Host host;
+    host.Options().tileRows = 40;
+    host.SetDocument(source);
+    ASSERT_EQ(Render(host, "FastBlur", {{"margin", "31"}}).result, 0);
+    EXPECT_EQ(host.Doc(), expected) << (scratch ? "scratch file" : "memory") << ": "
+                                    << FirstDifference(host.Doc(), expected);
+    // Every row but the last band's was overwritten before a margin read it.
+    EXPECT_EQ(host.Backup().RowsInMemory(), scratch ? 0u : static_cast<std::size_t>(source.height));
+    // A second start reads the document as it stands then.
+    const Document once = host.Doc();
+    ASSERT_EQ(Render(host, "FastBlur", {{"margin", "31"}}).result, 0);
+    EXPECT_EQ(host.Doc(), ShiftedDown(once, 31));
+  }
+  saved != nullptr ? setenv("TMPDIR", before.c_str(), 1) : unsetenv("TMPDIR");
 }
 
 TEST_F(RenderLoop, BothTransferPathsAgree) {
