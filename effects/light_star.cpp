@@ -172,11 +172,15 @@ class Star final : public Effect {
     turned.raster->Fill(0);
     turned.raster->CopyRect(*content.raster, content.raster->Bounds(), pad, pad);
     Cross<S>(*turned.raster, turned.raster->Bounds(), s, passes);
+    // Turned back only where the host keeps the output.
+    const Rect kept = OutputInTile(info, origin);
     turn.degrees = -kDiagonal;
-    const PlacedRaster back = ShearRotate(turned, turn, placed.extent);
+    const PlacedRaster back =
+        ShearRotate(turned, turn, {origin.y + kept.top, origin.x + kept.left, origin.y + kept.bottom,
+                                   origin.x + kept.right});
     Cross<S>(matte, a, s, passes);
-    // back's pixel (0, 0) is the area's first pixel.
-    ScreenInto<S>(matte, *back.raster, a, a.left, a.top);
+    // back's pixel (0, 0) is the kept area's first pixel.
+    ScreenInto<S>(matte, *back.raster, kept, kept.left, kept.top);
   }
 
   // Screens the star light S over the image with the colour and brightness:
