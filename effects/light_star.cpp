@@ -44,6 +44,17 @@ inline constexpr double kDiagonal = 45;
 // and back.
 inline constexpr int32_t kRotationReach = 8;
 
+// The part of the area the host keeps, in the area's coordinates: the
+// output rectangle placed by the tile's origin. A tile whose output is not
+// within it (or a caller that gives none) keeps the whole area.
+Rect OutputInTile(const RenderInfo& info, Origin origin) {
+  const Rect& out = info.outputRect;
+  const Rect kept =
+      Rect{out.top - origin.y, out.left - origin.x, out.bottom - origin.y, out.right - origin.x}.Intersect(
+          info.area);
+  return kept.Empty() ? info.area : kept;
+}
+
 // a = L - (L - a) (L - b) / L over rect, integer arithmetic.
 template <class S>
 void ScreenInto(Raster& a, const Raster& b, const Rect& rect, int32_t bx = 0, int32_t by = 0) {
@@ -161,11 +172,15 @@ class Star final : public Effect {
     turned.raster->Fill(0);
     turned.raster->CopyRect(*content.raster, content.raster->Bounds(), pad, pad);
     Cross<S>(*turned.raster, turned.raster->Bounds(), s, passes);
+    // Turned back only where the host keeps the output.
+    const Rect kept = OutputInTile(info, origin);
     turn.degrees = -kDiagonal;
-    const PlacedRaster back = ShearRotate(turned, turn, placed.extent);
+    const PlacedRaster back =
+        ShearRotate(turned, turn, {origin.y + kept.top, origin.x + kept.left, origin.y + kept.bottom,
+                                   origin.x + kept.right});
     Cross<S>(matte, a, s, passes);
-    // back's pixel (0, 0) is the area's first pixel.
-    ScreenInto<S>(matte, *back.raster, a, a.left, a.top);
+    // back's pixel (0, 0) is the kept area's first pixel.
+    ScreenInto<S>(matte, *back.raster, kept, kept.left, kept.top);
   }
 
   // Screens the star light S over the image with the colour and brightness:
@@ -265,10 +280,15 @@ class VariStar final : public Effect {
     kernel_.Build(Shape(info));
     RasterRef star = MakeRaster(d.Width(), d.Height(), 1, d.BytesPerSample());
     star->Fill(0);
-    const bool stopped = WithDepth(d.Is16Bit(), [&]<class S>() { return !Stamp<S>(*matte, *star, a, info); });
-    if (stopped) return;
     SeparableBlur blur;
     ConfigureBlur(blur, info);
+    // The host keeps only the output rectangle: stars are needed there and
+    // as far around it as the blur reaches.
+    const Margins m = Reach(info);
+    const Rect needed = OutputInTile(info, TileOrigin(info, m.x, m.y)).Grown(blur.ReachY(), blur.ReachX());
+    // star = max(star, K v / 255) around every selected pixel.
+    if (!kernel_.Stamp(*matte, a, *star, needed.Intersect(a), kPollRows, [&] { return info.IsCancelled(); }))
+      return;
     if (blur.RadiusX() > 0 || blur.RadiusY() > 0) blur.Blur(*star, a);
     if (view == kStars) return ShowMatte(*star, d, a);
     CopyArea(source, d, a);
@@ -315,49 +335,6 @@ class VariStar final : public Effect {
     const int64_t y = int64_t{SelectionMatte::ReachY(info, matte)} + half + blur.ReachY();
     constexpr int64_t kMax = int64_t{1} << 28;
     return {static_cast<int32_t>(std::min(x, kMax)), static_cast<int32_t>(std::min(y, kMax))};
-  }
-
-  // star = max(star, K v / 255) around every selected pixel: the brightest
-  // spoke wins wherever stamps overlap, in any order. False when the user
-  // stopped the render.
-  template <class S>
-  bool Stamp(const Raster& matte, Raster& star, const Rect& a, RenderInfo& info) const {
-    const std::span<const StarKernel::Tap> taps = kernel_.Taps();  // row by row: dy ascending
-    const int32_t minDy = taps.empty() ? 0 : taps.front().dy, maxDy = taps.empty() ? 0 : taps.back().dy;
-    const auto firstTapAt = [&](int32_t dy) {
-      return std::lower_bound(taps.begin(), taps.end(), dy,
-                              [](const StarKernel::Tap& t, int32_t d) { return t.dy < d; });
-    };
-    const int64_t rowWork =
-        int64_t{a.Width()} * (1 + static_cast<int64_t>(taps.size()) / std::max(1, kernel_.Side()));
-    // Source rows in blocks, polled between blocks on this thread. Within a
-    // block the stamps are gathered by the rows they land on, each chunk of
-    // those rows written by one worker alone.
-    for (int32_t y0 = a.top; y0 < a.bottom; y0 += kPollRows) {
-      if (info.IsCancelled()) return false;
-      const int32_t y1 = std::min(y0 + kPollRows, a.bottom);
-      if (taps.empty()) continue;
-      const int32_t top = std::max(a.top, y0 + minDy), bottom = std::min(a.bottom, y1 + maxDy);
-      ParallelRows(top, bottom, rowWork, [&](int32_t first, int32_t end) {
-        for (int32_t y = y0; y < y1; ++y) {
-          const auto from = firstTapAt(first - y), to = firstTapAt(end - y);
-          if (from == to) continue;
-          const S* m = matte.RowAs<S>(y);
-          for (int32_t x = a.left; x < a.right; ++x) {
-            const int32_t v = m[x];
-            if (v == 0) continue;
-            for (auto t = from; t != to; ++t) {
-              const int32_t sx = x + t->dx;
-              if (sx < a.left || sx >= a.right) continue;
-              S& out = star.RowAs<S>(y + t->dy)[sx];
-              const S value = static_cast<S>(t->k * v / 255);
-              if (value > out) out = value;
-            }
-          }
-        }
-      });
-    }
-    return true;
   }
 
   SelectionMatte matte_;
