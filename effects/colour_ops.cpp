@@ -61,7 +61,6 @@ template <class S>
 void TintT(Raster& raster, const Rect& rect, const Rgb& tint, TintMode mode, double opacity,
            double preserveHighlights) {
   constexpr int32_t L = Depth<S>::L;
-  constexpr float kUnit = Depth<S>::kToUnit;
   const Hsv t = RgbToHsv(static_cast<float>(tint.r), static_cast<float>(tint.g), static_cast<float>(tint.b));
   const int32_t e = static_cast<int32_t>(opacity * L);
   const int32_t f = L - e;
@@ -69,15 +68,15 @@ void TintT(Raster& raster, const Rect& rect, const Rgb& tint, TintMode mode, dou
   const int32_t keep = static_cast<int32_t>(preserveHighlights * L);
   RasterRef mask;
   if (mode == TintMode::kHls && opacity > 0 && keep > 0) mask = HighlightMask(raster, rect);
-  ParallelFor(rect.Height(), LineGrain(rect.Width()), [&](int32_t begin, int32_t end) {
-    for (int32_t y = rect.top + begin; y < rect.top + end; ++y) {
+  const bool own = mode == TintMode::kReplace;
+  ParallelRows(rect.top, rect.bottom, 16 * int64_t{rect.Width()}, [&](int32_t first, int32_t end) {
+    std::vector<int32_t> tinted(3 * static_cast<std::size_t>(rect.Width()));
+    for (int32_t y = first; y < end; ++y) {
       S* p = raster.RowAs<S>(y) + 4 * rect.left;
       const S* m = mask ? mask->RowAs<S>(y) + rect.left : nullptr;
-      for (int32_t x = rect.left; x < rect.right; ++x, p += 4) {
-        const Hsv own = RgbToHsv(p[0] * kUnit, p[1] * kUnit, p[2] * kUnit);
-        const RgbF tinted = HsvToRgb(t.h, mode == TintMode::kReplace ? own.s : t.s, own.v);
-        const int32_t T[3] = {static_cast<int32_t>(L * tinted.r), static_cast<int32_t>(L * tinted.g),
-                              static_cast<int32_t>(L * tinted.b)};
+      HsvTintRun(p, rect.Width(), t.h, t.s, own, tinted.data());
+      const int32_t* T = tinted.data();
+      for (int32_t x = rect.left; x < rect.right; ++x, p += 4, T += 3) {
         int32_t out[3];
         for (int k = 0; k < 3; ++k) out[k] = (f * p[k] + e * T[k]) / L;
         if (m != nullptr) {
@@ -95,7 +94,9 @@ void ColorCorrectT(Raster& raster, const Rect& rect, const ColorCorrection& c) {
   if (c.hue != 0 || c.saturation != 0) {
     const float hue = static_cast<float>(c.hue);
     const float factor = static_cast<float>(1 + c.saturation);
-    ForEachPixel<S>(raster, rect, [&](S* p) { AdjustHueSaturation<S>(p, hue, factor); });
+    ForRows(rect, 16, [&](int32_t y) {
+      AdjustHueSaturationRun(raster.RowAs<S>(y) + 4 * rect.left, rect.Width(), hue, factor);
+    });
   }
   const bool gains = c.redGain != 0 || c.greenGain != 0 || c.blueGain != 0;
   if (c.brightness == 0 && c.contrast == 0 && c.bend == 0 && !gains && !c.multiply) return;

@@ -8,6 +8,7 @@
 
 #include "framework/parameter.h"
 #include "imaging/colour.h"
+#include "imaging/hue_saturation.h"
 #include "imaging/pixel.h"
 #include "imaging/raster.h"
 #include "imaging/rect.h"
@@ -25,29 +26,6 @@ constexpr int32_t OverlayBlend(int32_t base, int32_t blend) {
     if (base >= 16384) return 32768 + 2 * (base - 32768) * (32768 - blend) / 32768;
     return 2 * base * blend / 32768;
   }
-}
-
-// The hue and saturation step of a pixel: hue shifted by hueShift degrees
-// (wrapped once), saturation multiplied by saturationFactor and clamped to
-// 0..1, in single precision. Greys (undefined hue) are left as they are.
-template <class S>
-inline void AdjustHueSaturation(S* pixel, float hueShift, float saturationFactor) {
-  constexpr float kUnit = Depth<S>::kToUnit;
-  Hsv hsv = RgbToHsv(pixel[0] * kUnit, pixel[1] * kUnit, pixel[2] * kUnit);
-  if (hsv.h == kHueUndefined) return;
-  float h = hsv.h + hueShift;
-  if (h < 0) {
-    h += 360.0f;
-  } else if (h > 360.0f) {
-    h -= 360.0f;
-  }
-  float s = saturationFactor * hsv.s;
-  s = s < 0.0f ? 0.0f : (s > 1.0f ? 1.0f : s);
-  const RgbF rgb = HsvToRgb(h, s, hsv.v);
-  constexpr int32_t L = Depth<S>::L;
-  pixel[0] = Depth<S>::Clamp(static_cast<int64_t>(rgb.r * L));
-  pixel[1] = Depth<S>::Clamp(static_cast<int64_t>(rgb.g * L));
-  pixel[2] = Depth<S>::Clamp(static_cast<int64_t>(rgb.b * L));
 }
 
 // In place: blue multiplied by (1 + t), red by (1 - t), single-precision

@@ -17,6 +17,7 @@
 #include "effects/selection_matte.h"
 #include "effects/tone_range.h"
 #include "imaging/colour.h"
+#include "imaging/parallel.h"
 #include "imaging/pixel.h"
 #include "imaging/raster.h"
 #include "imaging/tone_curve.h"
@@ -278,7 +279,7 @@ class ColorTemp final : public Effect {
     const int32_t h = static_cast<int32_t>(Percent(kHighlights) * L);
     RasterRef mask;
     if (h > 0) mask = HighlightMask(d, area);
-    for (int32_t y = area.top; y < area.bottom; ++y) {
+    ForRows(area, 16, [&](int32_t y) {
       S* p = d.RowAs<S>(y) + 4 * area.left;
       const S* m = mask ? mask->RowAs<S>(y) + area.left : nullptr;
       for (int32_t x = area.left; x < area.right; ++x, p += 4) {
@@ -299,7 +300,7 @@ class ColorTemp final : public Effect {
         }
         for (int c = 0; c < 3; ++c) p[c] = Depth<S>::Clamp(F[c]);
       }
-    }
+    });
   }
 
   std::array<double, 2> kelvin_{-1, -1};

@@ -18,6 +18,7 @@
 #include "effects/selection_matte.h"
 #include "effects/tone_range.h"
 #include "imaging/colour.h"
+#include "imaging/parallel.h"
 #include "imaging/pixel.h"
 #include "imaging/raster.h"
 #include "imaging/tone_curve.h"
@@ -63,20 +64,29 @@ class BleachBypass final : public Effect {
     const std::vector<S> table = ToneShapeTable<S>(0, c, 0);
     const int32_t alpha = static_cast<int32_t>(a * L);
     const float saturationFactor = static_cast<float>(1 + s);
-    for (int32_t y = area.top; y < area.bottom; ++y) {
-      const S* p = source.RowAs<S>(y) + 4 * area.left;
-      S* d = destination.RowAs<S>(y) + 4 * area.left;
-      for (int32_t x = area.left; x < area.right; ++x, p += 4, d += 4) {
-        const int32_t g = table[Depth<S>::Luminance(p[0], p[1], p[2])];
-        S q[4] = {p[0], p[1], p[2], p[3]};
-        if (s != 0) AdjustHueSaturation<S>(q, 0.0f, saturationFactor);
-        for (int k = 0; k < 3; ++k) {
-          const int32_t o = OverlayBlend<S>(q[k], g);
-          d[k] = static_cast<S>((o * alpha + p[k] * (L - alpha)) / L);
+    ParallelRows(area.top, area.bottom, 16 * int64_t{area.Width()}, [&](int32_t first, int32_t end) {
+      // The saturated copy of a row; the source row itself when s = 0.
+      std::vector<S> saturated(s != 0 ? 4 * static_cast<std::size_t>(area.Width()) : 0);
+      for (int32_t y = first; y < end; ++y) {
+        const S* p = source.RowAs<S>(y) + 4 * area.left;
+        S* d = destination.RowAs<S>(y) + 4 * area.left;
+        const S* q = p;
+        if (s != 0) {
+          std::copy(p, p + saturated.size(), saturated.begin());
+          AdjustHueSaturationRun(saturated.data(), area.Width(), 0.0f, saturationFactor);
+          q = saturated.data();
         }
-        d[3] = p[3];
+        for (int32_t x = area.left; x < area.right; ++x, p += 4, q += 4, d += 4) {
+          const int32_t g = table[std::min(Depth<S>::Luminance(p[0], p[1], p[2]), L)];
+          const S a = p[3];
+          for (int k = 0; k < 3; ++k) {
+            const int32_t o = OverlayBlend<S>(q[k], g);
+            d[k] = static_cast<S>((o * alpha + p[k] * (L - alpha)) / L);
+          }
+          d[3] = a;
+        }
       }
-    }
+    });
   }
 };
 inline constexpr EffectType kBleachBypassType = catalogue::Type("BleachBypass", kBleachBypassParams, 0x0A);

@@ -14,6 +14,7 @@
 #include "effects/param_groups.h"
 #include "effects/selection_matte.h"
 #include "imaging/film_grain.h"
+#include "imaging/parallel.h"
 #include "imaging/pixel.h"
 #include "imaging/raster.h"
 #include "imaging/tone_curve.h"
@@ -303,7 +304,7 @@ class Telecine final : public Effect {
     CopyArea(source, d, info.area);
     WithDepth(d.Is16Bit(), [&]<class S>() {
       if (hue_.size() != static_cast<std::size_t>(Depth<S>::kTableSize)) Build<S>();
-      Grade<S>(source, d, info.area);
+      Grade<S>(d, info.area);
     });
   }
 
@@ -380,20 +381,18 @@ class Telecine final : public Effect {
     }
   }
 
+  // d holds the source's copy; the hue and saturation of each pixel follow
+  // its luminance, then the tone table.
   template <class S>
-  void Grade(const Raster& source, Raster& d, const Rect& rect) const {
+  void Grade(Raster& d, const Rect& rect) const {
     constexpr int32_t L = Depth<S>::L;
-    for (int32_t y = rect.top; y < rect.bottom; ++y) {
-      const S* p = source.RowAs<S>(y) + 4 * rect.left;
+    ForRows(rect, 16, [&](int32_t y) {
       S* q = d.RowAs<S>(y) + 4 * rect.left;
-      for (int32_t x = rect.left; x < rect.right; ++x, p += 4, q += 4) {
-        if (hsvActive_) {
-          const int32_t luminance = std::min(Depth<S>::Luminance(p[0], p[1], p[2]), L);
-          AdjustHueSaturation<S>(q, hue_[luminance], 1.0f + saturation_[luminance]);
-        }
-        for (int k = 0; k < 3; ++k) q[k] = static_cast<S>(tone_[std::min<int32_t>(q[k], L)]);
-      }
-    }
+      if (hsvActive_) AdjustHueSaturationByLuminance(q, rect.Width(), hue_.data(), saturation_.data());
+      const int32_t* tone = tone_.data();
+      for (int32_t x = rect.left; x < rect.right; ++x, q += 4)
+        for (int k = 0; k < 3; ++k) q[k] = static_cast<S>(tone[std::min<int32_t>(q[k], L)]);
+    });
   }
 
   Grading kept_[4];

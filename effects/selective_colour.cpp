@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <iterator>
 #include <optional>
+#include <type_traits>
 
 #include "effects/catalogue.h"
 #include "effects/colour_ops.h"
@@ -16,6 +17,7 @@
 #include "effects/selection_matte.h"
 #include "effects/selective_colour_common.h"
 #include "imaging/masks.h"
+#include "imaging/parallel.h"
 #include "imaging/pixel.h"
 #include "imaging/raster.h"
 
@@ -28,23 +30,25 @@ void MixThroughMatte(const Raster& source, const Raster& corrected, const Raster
                      .Intersect(matte.Bounds())
                      .Intersect(destination.Bounds());
   WithDepth(destination.Is16Bit(), [&]<class S>() {
-    constexpr int64_t L = Depth<S>::L;
-    for (int32_t y = r.top; y < r.bottom; ++y) {
+    // 8-bit products fit 32 bits; 16-bit samples may exceed full scale.
+    using Wide = std::conditional_t<sizeof(S) == 1, int32_t, int64_t>;
+    constexpr Wide L = Depth<S>::L;
+    ForRows(r, 8, [&](int32_t y) {
       const S* s = source.RowAs<S>(y) + 4 * r.left;
       const S* c = corrected.RowAs<S>(y) + 4 * r.left;
       const S* m = matte.RowAs<S>(y) + r.left;
       S* d = destination.RowAs<S>(y) + 4 * r.left;
       for (int32_t x = r.left; x < r.right; ++x, s += 4, c += 4, ++m, d += 4) {
-        const int64_t k = *m;
+        const Wide k = *m;
         const S alpha = s[3];
         for (int ch = 0; ch < 3; ++ch) {
-          const int64_t from = s[ch];
+          const Wide from = s[ch];
           // C++ division truncates toward zero, as the mix wants.
           d[ch] = Depth<S>::Clamp(from + (c[ch] - from) * k / L);
         }
         d[3] = alpha;
       }
-    }
+    });
   });
 }
 
@@ -125,12 +129,11 @@ class Enhancing final : public Effect {
     const Rect area = info.area.Intersect(d.Bounds());
     const float factor = static_cast<float>(1 + Percent(kEnhancing));
     WithDepth(d.Is16Bit(), [&]<class S>() {
-      for (int32_t y = area.top; y < area.bottom; ++y) {
-        const S* m = matte->RowAs<S>(y) + area.left;
-        S* p = d.RowAs<S>(y) + 4 * area.left;
-        for (int32_t x = area.left; x < area.right; ++x, ++m, p += 4)
-          if (*m != 0) AdjustHueSaturation<S>(p, 0.0f, factor);  // greys are left alone
-      }
+      // Only pixels inside the selection; greys are left alone.
+      ForRows(area, 16, [&](int32_t y) {
+        AdjustHueSaturationRun(d.RowAs<S>(y) + 4 * area.left, area.Width(), 0.0f, factor,
+                               matte->RowAs<S>(y) + area.left);
+      });
     });
   }
 
@@ -324,14 +327,14 @@ class Polarizer final : public Effect {
     WithDepth(matte.Is16Bit(), [&]<class S>() {
       constexpr int64_t L = Depth<S>::L;
       const int64_t o = static_cast<int64_t>(Percent(kGradOpacity) * L);
-      for (int32_t y = r.top; y < r.bottom; ++y) {
+      ForRows(r, 1, [&](int32_t y) {
         const S* g = grad.RowAs<S>(y) + r.left;
         S* m = matte.RowAs<S>(y) + r.left;
         for (int32_t x = r.left; x < r.right; ++x, ++g, ++m) {
           const int64_t weight = L - (L - *g) * o / L;
           *m = Depth<S>::Clamp(*m * weight / L);
         }
-      }
+      });
     });
   }
 

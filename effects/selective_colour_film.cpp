@@ -20,6 +20,7 @@
 #include "effects/selective_colour_common.h"
 #include "effects/tone_range.h"
 #include "imaging/film_grain.h"
+#include "imaging/parallel.h"
 #include "imaging/pixel.h"
 #include "imaging/raster.h"
 #include "imaging/separable_blur.h"
@@ -85,14 +86,14 @@ class Overexpose final : public Effect {
     WithDepth(d.Is16Bit(), [&]<class S>() {
       constexpr int32_t L = Depth<S>::L;
       if (w == 1) {
-        for (int32_t y = area.top; y < area.bottom; ++y) {
+        ForRows(area, 4, [&](int32_t y) {
           const S* s = source.RowAs<S>(y) + 4 * area.left;
           S* p = d.RowAs<S>(y) + 4 * area.left;
           for (int32_t x = area.left; x < area.right; ++x, s += 4, p += 4) {
             p[0] = p[1] = p[2] = static_cast<S>(L);
             p[3] = s[3];
           }
-        }
+        });
         return;
       }
       RasterRef blurred;
@@ -106,7 +107,7 @@ class Overexpose final : public Effect {
         glow = blurred.get();
       }
       const int64_t whiten = static_cast<int64_t>(w * L);
-      for (int32_t y = area.top; y < area.bottom; ++y) {
+      ForRows(area, 8, [&](int32_t y) {
         const S* s = source.RowAs<S>(y) + 4 * area.left;
         const S* g = glow->RowAs<S>(y) + 4 * area.left;
         S* p = d.RowAs<S>(y) + 4 * area.left;
@@ -118,7 +119,7 @@ class Overexpose final : public Effect {
           }
           p[3] = s[3];
         }
-      }
+      });
     });
   }
 

@@ -117,20 +117,41 @@ void ToneRangeEngine::ApplyT(const Raster& source, Raster& destination, const Re
   const float hue = static_cast<float>(master_.hue);
   const float saturationFactor = static_cast<float>(1 + master_.saturation * 0.01);
   const bool offsets = !t.offset[0].empty();
-  ParallelRows(rect.top, rect.bottom, 16 * int64_t{rect.Width()}, [&](int32_t rowsBegin, int32_t rowsEnd) {
-    for (int32_t y = rowsBegin; y < rowsEnd; ++y) {
-      const S* p = source.RowAs<S>(y) + 4 * rect.left;
-      S* d = destination.RowAs<S>(y) + 4 * rect.left;
-      for (int32_t x = rect.left; x < rect.right; ++x, p += 4, d += 4) {
-        S q[4] = {p[0], p[1], p[2], p[3]};
-        if (hsv) AdjustHueSaturation<S>(q, hue, saturationFactor);
-        if (offsets) {
-          const int32_t luminance = std::min(Depth<S>::Luminance(q[0], q[1], q[2]), L);
-          for (int c = 0; c < 3; ++c) d[c] = t.channel[c][std::clamp(q[c] + t.offset[c][luminance], 0, L)];
-        } else {
-          for (int c = 0; c < 3; ++c) d[c] = t.channel[c][std::min<int32_t>(q[c], L)];
-        }
-        d[3] = q[3];
+  // The hue and saturation step runs over each destination row in place
+  // (after the source row is copied there), then the tables.
+  ForRows(rect, 16, [&](int32_t y) {
+    const S* p = source.RowAs<S>(y) + 4 * rect.left;
+    S* d = destination.RowAs<S>(y) + 4 * rect.left;
+    const int32_t width = rect.Width();
+    if (hsv) {
+      if (d != p) std::copy(p, p + 4 * static_cast<std::ptrdiff_t>(width), d);
+      AdjustHueSaturationRun(d, width, hue, saturationFactor);
+      p = d;
+    }
+    const S* t0 = t.channel[0].data();
+    const S* t1 = t.channel[1].data();
+    const S* t2 = t.channel[2].data();
+    if (offsets) {
+      const int32_t* o0 = t.offset[0].data();
+      const int32_t* o1 = t.offset[1].data();
+      const int32_t* o2 = t.offset[2].data();
+      for (int32_t x = 0; x < width; ++x, p += 4, d += 4) {
+        const int32_t r = p[0], g = p[1], b = p[2];
+        const int32_t luminance = std::min(Depth<S>::Luminance(r, g, b), L);
+        const S a = p[3];
+        d[0] = t0[std::clamp(r + o0[luminance], 0, L)];
+        d[1] = t1[std::clamp(g + o1[luminance], 0, L)];
+        d[2] = t2[std::clamp(b + o2[luminance], 0, L)];
+        d[3] = a;
+      }
+    } else {
+      for (int32_t x = 0; x < width; ++x, p += 4, d += 4) {
+        const int32_t r = p[0], g = p[1], b = p[2];
+        const S a = p[3];
+        d[0] = t0[std::min(r, L)];
+        d[1] = t1[std::min(g, L)];
+        d[2] = t2[std::min(b, L)];
+        d[3] = a;
       }
     }
   });
