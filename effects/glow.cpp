@@ -173,7 +173,8 @@ void ScreenLight(Raster& d, const Raster& g, const Rect& rect, const LightBlend&
     // pass is a look-up of the screen table; the lights of each channel come
     // from tables of the 256 light values.
     bool samples = true;
-    for (int c = 0; c < 3; ++c) samples = samples && k[c] >= 0 && k[c] <= L && partial[c] >= 0 && partial[c] <= L;
+    for (int c = 0; c < 3; ++c)
+      samples = samples && k[c] >= 0 && k[c] <= L && partial[c] >= 0 && partial[c] <= L;
     if (samples) {
       const uint8_t* screen = ScreenTable8();
       std::array<uint8_t, 3 * 256> lightT, lightU;
@@ -227,13 +228,28 @@ void AddLight(Raster& d, const Raster& g, const Rect& rect, const LightBlend& s)
   const float b = static_cast<float>(s.brightness);
   const float f[3] = {b * static_cast<float>(s.colour.r), b * static_cast<float>(s.colour.g),
                       b * static_cast<float>(s.colour.b)};
+  const auto added = [&](int c, S light) { return static_cast<int64_t>(f[c] * light); };
+  if constexpr (sizeof(S) == 1) {
+    // What each of the 256 light values adds, per channel.
+    std::array<int64_t, 3 * 256> table;
+    for (int c = 0; c < 3; ++c)
+      for (int32_t light = 0; light < 256; ++light) table[c * 256 + light] = added(c, static_cast<S>(light));
+    ForRows(rect, 4, [&](int32_t y) {
+      const S* q = g.RowAs<S>(y) + kChannels * rect.left;
+      S* p = d.RowAs<S>(y) + 4 * rect.left;
+      for (int32_t x = rect.left; x < rect.right; ++x, q += kChannels, p += 4) {
+        if (Q::Reach(q) == 0) continue;
+        for (int c = 0; c < 3; ++c) p[c] = Depth<S>::Clamp(int64_t{p[c]} + table[c * 256 + Q::Channel(q, c)]);
+      }
+    });
+    return;
+  }
   ForRows(rect, 4, [&](int32_t y) {
     const S* q = g.RowAs<S>(y) + kChannels * rect.left;
     S* p = d.RowAs<S>(y) + 4 * rect.left;
     for (int32_t x = rect.left; x < rect.right; ++x, q += kChannels, p += 4) {
       if (Q::Reach(q) == 0) continue;
-      for (int c = 0; c < 3; ++c)
-        p[c] = Depth<S>::Clamp(int64_t{p[c]} + static_cast<int64_t>(f[c] * Q::Channel(q, c)));
+      for (int c = 0; c < 3; ++c) p[c] = Depth<S>::Clamp(int64_t{p[c]} + added(c, Q::Channel(q, c)));
     }
   });
 }

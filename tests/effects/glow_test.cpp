@@ -355,3 +355,35 @@ TEST(BlendLight, EightBitScreenOfEverySampleAndLight) {
       EXPECT_EQ(wrong, 0);
     }
 }
+
+// The 8-bit "ADD" of a light over every pair of sample and light value:
+// p + trunc(brightness x colour x L') in single precision, clamped.
+TEST(BlendLight, EightBitAddOfEverySampleAndLight) {
+  for (const fx::Rgb& colour : {fx::kWhite, kTint, fx::Rgb{0.0, 0.7, 0.999}})
+    for (double brightness : {0.75, 2.5, 7.99}) {
+      fx::RasterRef d = fx::MakeRaster(256, 256, 4, 1);
+      fx::RasterRef light = fx::MakeRaster(256, 256, 1, 1);
+      for (int32_t y = 0; y < 256; ++y)
+        for (int32_t x = 0; x < 256; ++x) {
+          for (int c = 0; c < 4; ++c) d->RowAs<uint8_t>(y)[4 * x + c] = static_cast<uint8_t>(y);
+          light->RowAs<uint8_t>(y)[x] = static_cast<uint8_t>(x);
+        }
+      fx::BlendLight(*d, *light, d->Bounds(), {brightness, fx::GlowBlend::kAdd, colour});
+      const float b = static_cast<float>(brightness);
+      const float f[3] = {b * static_cast<float>(colour.r), b * static_cast<float>(colour.g),
+                          b * static_cast<float>(colour.b)};
+      int32_t wrong = 0;
+      for (int32_t y = 0; y < 256; ++y)
+        for (int32_t x = 0; x < 256; ++x)
+          for (int c = 0; c < 4; ++c) {
+            const int32_t want =
+                c == 3 || x == 0
+                    ? y
+                    : std::min<int32_t>(255, y + static_cast<int32_t>(f[c] * static_cast<float>(x)));
+            if (Sample(*d, x, y, c) != want && wrong++ < 5)
+              ADD_FAILURE() << "brightness " << brightness << " sample " << y << " light " << x << " channel "
+                            << c << ": " << Sample(*d, x, y, c) << ", want " << want;
+          }
+      EXPECT_EQ(wrong, 0);
+    }
+}
