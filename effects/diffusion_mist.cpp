@@ -2,6 +2,7 @@
 // veil (Fog) or a colour correction and film grain (Faux Film).
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "effects/catalogue.h"
 #include "effects/colour_ops.h"
@@ -159,6 +160,10 @@ class FogGeometry {
     return min_ + (max_ - min_) * (1 - d / a_);
   }
 
+  // The whole-image column mirrored about the vanishing point: the same
+  // distance, so the same depth, in every row.
+  double MirrorX(double x) const { return 2 * vx_ - x; }
+
  private:
   // trunc((x + 0.5) size); points arrive finite and bounded.
   static double PixelOf(double fraction, int32_t size) {
@@ -167,6 +172,22 @@ class FogGeometry {
 
   double vx_ = 0, vy_ = 0, a_ = 0, min_ = 0, max_ = 0;
 };
+
+// f(depth) for every pixel of a row of rect at whole-image row y, into
+// out[0 .. width): a column and its mirror about the vanishing point lie at
+// one distance, so the second of them takes the first one's value.
+template <class F>
+void RowOfDepths(const FogGeometry& g, const Rect& rect, Origin origin, int32_t y, double* out, F&& f) {
+  for (int32_t x = rect.left; x < rect.right; ++x) {
+    const double wx = x + origin.x;
+    const double mirror = g.MirrorX(wx) - origin.x;  // a column of the tile
+    if (mirror >= rect.left && mirror < x) {
+      out[x - rect.left] = out[static_cast<int32_t>(mirror) - rect.left];
+      continue;
+    }
+    out[x - rect.left] = f(g.Depth(wx, y + origin.y));
+  }
+}
 
 // The veil over rect, source to destination, at whole-image position
 // origin of pixel (0, 0): transmission o = exp(-(density x depth x 0.05)),
@@ -177,14 +198,19 @@ void FogVeil(const Raster& source, Raster& d, const Rect& rect, Origin origin, c
              double density, const Rgb& fog) {
   constexpr double L = Depth<S>::L;
   const double colour[3] = {fog.r, fog.g, fog.b};
-  ForRows(rect, 4, [&](int32_t y) {
-    const S* p = source.RowAs<S>(y) + 4 * rect.left;
-    S* q = d.RowAs<S>(y) + 4 * rect.left;
-    for (int32_t x = rect.left; x < rect.right; ++x, p += 4, q += 4) {
-      const double o = std::exp(-(density * g.Depth(x + origin.x, y + origin.y) * 0.05));
-      for (int c = 0; c < 3; ++c)
-        q[c] = static_cast<S>(std::clamp(o * p[c] / L + (1 - o) * colour[c], 0.0, 1.0) * L);
-      q[3] = p[3];
+  ParallelRows(rect.top, rect.bottom, int64_t{rect.Width()} * 16, [&](int32_t first, int32_t end) {
+    std::vector<double> transmission(static_cast<size_t>(rect.Width()));
+    for (int32_t y = first; y < end; ++y) {
+      RowOfDepths(g, rect, origin, y, transmission.data(),
+                  [&](double depth) { return std::exp(-(density * depth * 0.05)); });
+      const S* p = source.RowAs<S>(y) + 4 * rect.left;
+      S* q = d.RowAs<S>(y) + 4 * rect.left;
+      for (int32_t x = rect.left; x < rect.right; ++x, p += 4, q += 4) {
+        const double o = transmission[x - rect.left];
+        for (int c = 0; c < 3; ++c)
+          q[c] = static_cast<S>(std::clamp(o * p[c] / L + (1 - o) * colour[c], 0.0, 1.0) * L);
+        q[3] = p[3];
+      }
     }
   });
 }
@@ -283,15 +309,20 @@ void DefogVeil(const Raster& source, Raster& d, const Rect& rect, Origin origin,
                double density, const Rgb& fog) {
   constexpr double L = Depth<S>::L;
   const double colour[3] = {fog.r, fog.g, fog.b};
-  ForRows(rect, 4, [&](int32_t y) {
-    const S* p = source.RowAs<S>(y) + 4 * rect.left;
-    S* q = d.RowAs<S>(y) + 4 * rect.left;
-    for (int32_t x = rect.left; x < rect.right; ++x, p += 4, q += 4) {
-      const double r = std::exp(density * g.Depth(x + origin.x, y + origin.y) * 0.05);
-      const double t = 1 - 1 / r;
-      for (int c = 0; c < 3; ++c)
-        q[c] = static_cast<S>(std::clamp(r * (p[c] / L - t * colour[c]), 0.0, 1.0) * L);
-      q[3] = p[3];
+  ParallelRows(rect.top, rect.bottom, int64_t{rect.Width()} * 16, [&](int32_t first, int32_t end) {
+    std::vector<double> gain(static_cast<size_t>(rect.Width()));
+    for (int32_t y = first; y < end; ++y) {
+      RowOfDepths(g, rect, origin, y, gain.data(),
+                  [&](double depth) { return std::exp(density * depth * 0.05); });
+      const S* p = source.RowAs<S>(y) + 4 * rect.left;
+      S* q = d.RowAs<S>(y) + 4 * rect.left;
+      for (int32_t x = rect.left; x < rect.right; ++x, p += 4, q += 4) {
+        const double r = gain[x - rect.left];
+        const double t = 1 - 1 / r;
+        for (int c = 0; c < 3; ++c)
+          q[c] = static_cast<S>(std::clamp(r * (p[c] / L - t * colour[c]), 0.0, 1.0) * L);
+        q[3] = p[3];
+      }
     }
   });
 }

@@ -1,5 +1,6 @@
 #include "effects/glow.h"
 
+#include <array>
 #include <type_traits>
 
 #include "imaging/separable_blur.h"
@@ -32,6 +33,25 @@ void ColourSamples(const Rgb& c, Wide<S> (&k)[3]) {
   constexpr double L = Depth<S>::L;
   const double unit[3] = {c.r, c.g, c.b};
   for (int i = 0; i < 3; ++i) k[i] = static_cast<Wide<S>>(unit[i] * L);
+}
+
+// One screen pass of a light t over a sample v: clamp(v + t - t v / L).
+template <class S>
+Wide<S> ScreenOnce(Wide<S> v, Wide<S> t) {
+  constexpr Wide<S> L = Depth<S>::L;
+  return Depth<S>::Clamp(v + t - t * v / L);
+}
+
+// Every 8-bit screen pass, indexed [t * 256 + v]: one look-up in place of a
+// multiply and a division per pass.
+const uint8_t* ScreenTable8() {
+  static const std::array<uint8_t, 256 * 256> table = [] {
+    std::array<uint8_t, 256 * 256> t{};
+    for (int32_t g = 0; g < 256; ++g)
+      for (int32_t v = 0; v < 256; ++v) t[g * 256 + v] = static_cast<uint8_t>(ScreenOnce<uint8_t>(v, g));
+    return t;
+  }();
+  return table.data();
 }
 
 // ------------------------------------------------------------------ Subtle
@@ -112,8 +132,10 @@ void SpreadLight(const Raster& d, const Raster& m, Raster& g, const Rect& rect) 
     const S* p = d.RowAs<S>(y) + 4 * rect.left;
     S* q = g.RowAs<S>(y) + 4 * rect.left;
     for (int32_t x = rect.left; x < rect.right; ++x, ++mm, p += 4, q += 4) {
-      const W a = *mm;
-      for (int c = 0; c < 3; ++c) q[c] = static_cast<S>(p[c] * a / L);
+      // Samples and matte are never negative: unsigned division is cheaper
+      // and the same, and 65535 x 65535 still fits 32 bits.
+      const uint32_t a = *mm;
+      for (int c = 0; c < 3; ++c) q[c] = static_cast<S>(p[c] * a / static_cast<uint32_t>(L));
       q[3] = static_cast<S>(a);
     }
   });
@@ -146,6 +168,39 @@ void ScreenLight(Raster& d, const Raster& g, const Rect& rect, const LightBlend&
   const double unit[3] = {s.colour.r, s.colour.g, s.colour.b};
   W partial[3];
   for (int c = 0; c < 3; ++c) partial[c] = static_cast<W>(passes.partial * unit[c]);
+  if constexpr (sizeof(S) == 1) {
+    // With the colour within 0..1 every light t and u is a sample, and each
+    // pass is a look-up of the screen table; the lights of each channel come
+    // from tables of the 256 light values.
+    bool samples = true;
+    for (int c = 0; c < 3; ++c)
+      samples = samples && k[c] >= 0 && k[c] <= L && partial[c] >= 0 && partial[c] <= L;
+    if (samples) {
+      const uint8_t* screen = ScreenTable8();
+      std::array<uint8_t, 3 * 256> lightT, lightU;
+      for (int c = 0; c < 3; ++c)
+        for (W light = 0; light <= L; ++light) {
+          lightT[c * 256 + light] = static_cast<uint8_t>(k[c] * light / L);
+          lightU[c * 256 + light] = static_cast<uint8_t>(partial[c] * light / L);
+        }
+      ForRows(rect, 4, [&](int32_t y) {
+        const S* q = g.RowAs<S>(y) + kChannels * rect.left;
+        S* p = d.RowAs<S>(y) + 4 * rect.left;
+        for (int32_t x = rect.left; x < rect.right; ++x, q += kChannels, p += 4) {
+          if (Q::Reach(q) == 0) continue;
+          for (int c = 0; c < 3; ++c) {
+            uint32_t v = p[c];
+            const uint32_t light = Q::Channel(q, c);
+            const uint32_t t = lightT[c * 256 + light];
+            for (int32_t i = 0; i < passes.full; ++i) v = screen[t * 256 + v];
+            if (passes.partial > 0) v = screen[lightU[c * 256 + light] * 256u + v];
+            p[c] = static_cast<S>(v);
+          }
+        }
+      });
+      return;
+    }
+  }
   ForRows(rect, 4, [&](int32_t y) {
     const S* q = g.RowAs<S>(y) + kChannels * rect.left;
     S* p = d.RowAs<S>(y) + 4 * rect.left;
@@ -155,10 +210,10 @@ void ScreenLight(Raster& d, const Raster& g, const Rect& rect, const LightBlend&
         W v = p[c];
         const W light = Q::Channel(q, c);
         const W t = k[c] * light / L;
-        for (int32_t i = 0; i < passes.full; ++i) v = Depth<S>::Clamp(v + t - t * v / L);
+        for (int32_t i = 0; i < passes.full; ++i) v = ScreenOnce<S>(v, t);
         if (passes.partial > 0) {
           const W u = partial[c] * light / L;
-          v = Depth<S>::Clamp(v + u - u * v / L);
+          v = ScreenOnce<S>(v, u);
         }
         p[c] = Depth<S>::Clamp(v);
       }
@@ -173,13 +228,28 @@ void AddLight(Raster& d, const Raster& g, const Rect& rect, const LightBlend& s)
   const float b = static_cast<float>(s.brightness);
   const float f[3] = {b * static_cast<float>(s.colour.r), b * static_cast<float>(s.colour.g),
                       b * static_cast<float>(s.colour.b)};
+  const auto added = [&](int c, S light) { return static_cast<int64_t>(f[c] * light); };
+  if constexpr (sizeof(S) == 1) {
+    // What each of the 256 light values adds, per channel.
+    std::array<int64_t, 3 * 256> table;
+    for (int c = 0; c < 3; ++c)
+      for (int32_t light = 0; light < 256; ++light) table[c * 256 + light] = added(c, static_cast<S>(light));
+    ForRows(rect, 4, [&](int32_t y) {
+      const S* q = g.RowAs<S>(y) + kChannels * rect.left;
+      S* p = d.RowAs<S>(y) + 4 * rect.left;
+      for (int32_t x = rect.left; x < rect.right; ++x, q += kChannels, p += 4) {
+        if (Q::Reach(q) == 0) continue;
+        for (int c = 0; c < 3; ++c) p[c] = Depth<S>::Clamp(int64_t{p[c]} + table[c * 256 + Q::Channel(q, c)]);
+      }
+    });
+    return;
+  }
   ForRows(rect, 4, [&](int32_t y) {
     const S* q = g.RowAs<S>(y) + kChannels * rect.left;
     S* p = d.RowAs<S>(y) + 4 * rect.left;
     for (int32_t x = rect.left; x < rect.right; ++x, q += kChannels, p += 4) {
       if (Q::Reach(q) == 0) continue;
-      for (int c = 0; c < 3; ++c)
-        p[c] = Depth<S>::Clamp(int64_t{p[c]} + static_cast<int64_t>(f[c] * Q::Channel(q, c)));
+      for (int c = 0; c < 3; ++c) p[c] = Depth<S>::Clamp(int64_t{p[c]} + added(c, Q::Channel(q, c)));
     }
   });
 }

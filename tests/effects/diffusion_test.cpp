@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -438,6 +439,36 @@ TEST(Fog, VanishingPointMovesTheVeil) {
   EXPECT_EQ(Grey(*out, 0, 0), 253);  // 255 (1 - exp(-5))
   EXPECT_EQ(Grey(*out, 19, 9), 0);   // the far corner
   EXPECT_GT(Grey(*out, 2, 1), Grey(*out, 10, 5));
+}
+
+// Every pixel of the veil against its formula, for vanishing points at the
+// centre, off it, in a corner and beyond the middle column: columns on both
+// sides of the point share their distances, and each must still get the
+// depth of its own place.
+TEST(Fog, EveryPixelFollowsItsDistance) {
+  const int32_t w = 23, h = 13;
+  const fx::PointD points[] = {{0, 0}, {0.3, -0.2}, {-0.5, 0.5}, {0.45, 0.1}, {-0.13, 0.27}};
+  for (bool is16Bit : {false, true}) {
+    const int32_t full = is16Bit ? 32768 : 255;
+    const fx::RasterRef source = Uniform(w, h, is16Bit, {0, 0, 0, 9});
+    for (const fx::PointD& v : points) {
+      Instance e(fx::effects::kFog);
+      e.Set("density", 70).Set("minDepth", 20).Set("maxDepth", 90).Set("glowBrightness", 0);
+      fx::SetPoint(e.P("vanish"), v);
+      const fx::RasterRef out = Render(e, *source);
+      const double vx = static_cast<double>(static_cast<int64_t>((v.x + 0.5) * w));
+      const double vy = static_cast<double>(static_cast<int64_t>((v.y + 0.5) * h));
+      const double a = std::hypot((vx < w * 0.5 ? w - 1 : 0) - vx, (vy < h * 0.5 ? h - 1 : 0) - vy);
+      for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+          const double depth = 20 + (90 - 20) * (1 - std::hypot(x - vx, y - vy) / a);
+          const double o = std::exp(-(0.7 * depth * 0.05));
+          const int32_t want = static_cast<int32_t>(std::clamp(1 - o, 0.0, 1.0) * full);
+          ASSERT_EQ(At(*out, x, y), (Pixel{want, want, want, 9}))
+              << is16Bit << " vanishing point " << v.x << "," << v.y << " at " << x << "," << y;
+        }
+    }
+  }
 }
 
 // ------------------------------------------------------------ the texture

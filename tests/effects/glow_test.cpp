@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <random>
 #include <vector>
@@ -309,3 +310,80 @@ TEST(Glow, ReachIsTheBlursWholeReach) {
 }
 
 }  // namespace
+
+// The 8-bit "Screen" of a light over every pair of sample and light value,
+// against the passes written out: n full passes of t = k L' / 255, then the
+// partial pass of u = trunc(r x colour) L' / 255, each clamped. Colours
+// within 0..1 and one beyond (whose lights pass full scale) take different
+// routes through the blend; both must give these values.
+TEST(BlendLight, EightBitScreenOfEverySampleAndLight) {
+  const fx::Rgb colours[] = {fx::kWhite, kTint, {0.0, 0.7, 0.999}, {1.5, 0.3, 1.0}};
+  for (const fx::Rgb& colour : colours)
+    for (double brightness : {0.75, 1.0, 2.5, 7.99}) {
+      // Row y holds samples y in every channel, column x light x.
+      fx::RasterRef d = fx::MakeRaster(256, 256, 4, 1);
+      fx::RasterRef light = fx::MakeRaster(256, 256, 1, 1);
+      for (int32_t y = 0; y < 256; ++y)
+        for (int32_t x = 0; x < 256; ++x) {
+          for (int c = 0; c < 4; ++c) d->RowAs<uint8_t>(y)[4 * x + c] = static_cast<uint8_t>(y);
+          light->RowAs<uint8_t>(y)[x] = static_cast<uint8_t>(x);
+        }
+      fx::BlendLight(*d, *light, d->Bounds(), {brightness, fx::GlowBlend::kScreen, colour});
+      const fx::GlowPasses passes = fx::GlowPasses::Of<uint8_t>(brightness);
+      const double unit[3] = {colour.r, colour.g, colour.b};
+      int32_t wrong = 0;
+      for (int32_t y = 0; y < 256; ++y)
+        for (int32_t x = 0; x < 256; ++x) {
+          // Light 0 does not reach the pixel: it stays as it was.
+          for (int c = 0; c < 3; ++c) {
+            int32_t v = y;
+            if (x > 0) {
+              const int32_t t = static_cast<int32_t>(unit[c] * 255) * x / 255;
+              for (int32_t i = 0; i < passes.full; ++i) v = std::clamp(v + t - t * v / 255, 0, 255);
+              if (passes.partial > 0) {
+                const int32_t u = static_cast<int32_t>(passes.partial * unit[c]) * x / 255;
+                v = std::clamp(v + u - u * v / 255, 0, 255);
+              }
+            }
+            if (Sample(*d, x, y, c) != v && wrong++ < 5)
+              ADD_FAILURE() << "colour " << unit[0] << "," << unit[1] << "," << unit[2] << " brightness "
+                            << brightness << " sample " << y << " light " << x << " channel " << c << ": "
+                            << Sample(*d, x, y, c) << ", want " << v;
+          }
+          if (Sample(*d, x, y, 3) != y && wrong++ < 5) ADD_FAILURE() << "alpha changed at " << x << "," << y;
+        }
+      EXPECT_EQ(wrong, 0);
+    }
+}
+
+// The 8-bit "ADD" of a light over every pair of sample and light value:
+// p + trunc(brightness x colour x L') in single precision, clamped.
+TEST(BlendLight, EightBitAddOfEverySampleAndLight) {
+  for (const fx::Rgb& colour : {fx::kWhite, kTint, fx::Rgb{0.0, 0.7, 0.999}})
+    for (double brightness : {0.75, 2.5, 7.99}) {
+      fx::RasterRef d = fx::MakeRaster(256, 256, 4, 1);
+      fx::RasterRef light = fx::MakeRaster(256, 256, 1, 1);
+      for (int32_t y = 0; y < 256; ++y)
+        for (int32_t x = 0; x < 256; ++x) {
+          for (int c = 0; c < 4; ++c) d->RowAs<uint8_t>(y)[4 * x + c] = static_cast<uint8_t>(y);
+          light->RowAs<uint8_t>(y)[x] = static_cast<uint8_t>(x);
+        }
+      fx::BlendLight(*d, *light, d->Bounds(), {brightness, fx::GlowBlend::kAdd, colour});
+      const float b = static_cast<float>(brightness);
+      const float f[3] = {b * static_cast<float>(colour.r), b * static_cast<float>(colour.g),
+                          b * static_cast<float>(colour.b)};
+      int32_t wrong = 0;
+      for (int32_t y = 0; y < 256; ++y)
+        for (int32_t x = 0; x < 256; ++x)
+          for (int c = 0; c < 4; ++c) {
+            const int32_t want =
+                c == 3 || x == 0
+                    ? y
+                    : std::min<int32_t>(255, y + static_cast<int32_t>(f[c] * static_cast<float>(x)));
+            if (Sample(*d, x, y, c) != want && wrong++ < 5)
+              ADD_FAILURE() << "brightness " << brightness << " sample " << y << " light " << x << " channel "
+                            << c << ": " << Sample(*d, x, y, c) << ", want " << want;
+          }
+      EXPECT_EQ(wrong, 0);
+    }
+}
