@@ -14,6 +14,7 @@
 #include "effects/grad_stage.h"
 #include "effects/param_groups.h"
 #include "imaging/masks.h"
+#include "imaging/masked_blur.h"
 #include "imaging/parallel.h"
 #include "imaging/pixel.h"
 #include "imaging/raster.h"
@@ -136,7 +137,7 @@ class CenterSpot final : public Effect {
     }
     if (!Blurs()) return;
     Configure(blur_, info);
-    blur_.BlurMasked(d, area, mask);
+    masked_.Blur(d, area, mask, blur_.RadiusX(), blur_.RadiusY());
   }
 
  private:
@@ -157,6 +158,7 @@ class CenterSpot final : public Effect {
   }
 
   SeparableBlur blur_;
+  MaskedBlur masked_;
   SpotMaskCache spot_;
 };
 
@@ -410,7 +412,7 @@ class SplitField final : public Effect {
     }
     if (!Blurs()) return;
     Configure(blur_, info);
-    blur_.BlurMasked(d, area, mask);
+    masked_.Blur(d, area, mask, blur_.RadiusX(), blur_.RadiusY());
   }
 
  private:
@@ -439,6 +441,7 @@ class SplitField final : public Effect {
   }
 
   SeparableBlur blur_;
+  MaskedBlur masked_;
   SplitMaskCache split_;
 };
 

@@ -11,6 +11,7 @@
 #include "effects/param_groups.h"
 #include "effects/spot_filters.h"
 #include "framework/host_services.h"
+#include "imaging/masked_blur.h"
 #include "imaging/parallel.h"
 #include "imaging/pixel.h"
 #include "imaging/quad_warp.h"
@@ -166,7 +167,7 @@ class Vignette final : public Effect {
     }
     if (Blurs()) {
       Configure(blur_, info);
-      blur_.BlurMasked(d, area, mask);
+      masked_.Blur(d, area, mask, blur_.RadiusX(), blur_.RadiusY());
     }
     const double a = Percent(kOpacity);
     if (a != 0) WithDepth(d.Is16Bit(), [&]<class S>() { Colour<S>(mask, d, area, a); });
@@ -231,6 +232,7 @@ class Vignette final : public Effect {
   }
 
   SeparableBlur blur_;
+  MaskedBlur masked_;
   TextureCache shapes_[2];
   ShapeMaskCache masks_;
 };
