@@ -103,7 +103,8 @@ class DepthOfField final : public Effect {
       return;
     }
     Configure(blur_, info);
-    masked_.Blur(d, area, *mask, blur_.RadiusX(), blur_.RadiusY());
+    const Margins m = Reach(info);
+    masked_.Blur(d, area, *mask, blur_.RadiusX(), blur_.RadiusY(), OutputPart(info, TileOrigin(info, m.x, m.y)));
   }
 
  private:

@@ -10,6 +10,7 @@
 #include "effects/catalogue.h"
 #include "effects/colour_ops.h"
 #include "effects/diffusion_common.h"
+#include "effects/focus_common.h"
 #include "effects/grad_family.h"
 #include "effects/grad_stage.h"
 #include "effects/param_groups.h"
@@ -137,7 +138,7 @@ class CenterSpot final : public Effect {
     }
     if (!Blurs()) return;
     Configure(blur_, info);
-    masked_.Blur(d, area, mask, blur_.RadiusX(), blur_.RadiusY());
+    masked_.Blur(d, area, mask, blur_.RadiusX(), blur_.RadiusY(), OutputPart(info, TileOrigin(info, m.x, m.y)));
   }
 
  private:
@@ -412,7 +413,7 @@ class SplitField final : public Effect {
     }
     if (!Blurs()) return;
     Configure(blur_, info);
-    masked_.Blur(d, area, mask, blur_.RadiusX(), blur_.RadiusY());
+    masked_.Blur(d, area, mask, blur_.RadiusX(), blur_.RadiusY(), OutputPart(info, TileOrigin(info, m.x, m.y)));
   }
 
  private:

@@ -6,6 +6,7 @@
 #include "effects/catalogue.h"
 #include "effects/colour_ops.h"
 #include "effects/diffusion_common.h"
+#include "effects/focus_common.h"
 #include "effects/grad_family.h"
 #include "effects/grad_stage.h"
 #include "effects/param_groups.h"
@@ -167,7 +168,7 @@ class Vignette final : public Effect {
     }
     if (Blurs()) {
       Configure(blur_, info);
-      masked_.Blur(d, area, mask, blur_.RadiusX(), blur_.RadiusY());
+      masked_.Blur(d, area, mask, blur_.RadiusX(), blur_.RadiusY(), OutputPart(info, TileOrigin(info, m.x, m.y)));
     }
     const double a = Percent(kOpacity);
     if (a != 0) WithDepth(d.Is16Bit(), [&]<class S>() { Colour<S>(mask, d, area, a); });

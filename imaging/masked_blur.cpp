@@ -70,32 +70,52 @@ bool UseAvx2() {
 #endif
 }
 
-// Samples filtered together: the sums of one stretch stay in the first
-// level cache.
-constexpr int32_t kSpan = 256;
+__extension__ typedef unsigned __int128 U128;
+
+// n / d for 32-bit n and d >= 2 as the high half of n ceil(2^64 / d): the
+// product exceeds n 2^64 / d by less than n < 2^32 and so by less than
+// 2^64 / d, which never carries the quotient past the next integer.
+struct Divisor {
+  explicit Divisor(uint32_t d) : one(d == 1), m(d <= 1 ? 0 : ~uint64_t{0} / d + 1) {}
+  uint32_t Of(uint32_t n) const { return one ? n : static_cast<uint32_t>((static_cast<U128>(n) * m) >> 64); }
+  bool one;
+  uint64_t m;
+};
+
+// Samples filtered together in one block: a fixed count, so that the
+// compiler keeps the block's sums in vector registers across the taps.
+constexpr int32_t kBlock = 32;
 
 // out[i] = (taps[half] c[i] + sum over t < half of taps[t] (a[i] + b[i])) /
-// sum for i < count, with c = lines[half], a = lines[t], b = lines[2 half -
-// t]: a run of samples of one kernel.
+// sum for i < count, with c = lines[half] + i, a = lines[t] + i, b =
+// lines[2 half - t] + i: a run of samples of one kernel.
+// Samples e0 .. e0 + n - 1, n at most N; the loops of a full block have a
+// fixed count.
+template <class S, bool kFull>
+[[gnu::always_inline]] inline void FilterBlock(const S* const* lines, const uint32_t* taps, int32_t half,
+                                               const Divisor& sum, std::ptrdiff_t e0, int32_t n, S* out) {
+  if constexpr (kFull) n = kBlock;
+  uint32_t acc[kBlock];
+  const S* c = lines[half] + e0;
+  const uint32_t w = taps[half];
+  for (int32_t i = 0; i < n; ++i) acc[i] = w * c[i];
+  for (int32_t t = 0; t < half; ++t) {
+    const S* a = lines[t] + e0;
+    const S* b = lines[2 * half - t] + e0;
+    const uint32_t wt = taps[t];
+    for (int32_t i = 0; i < n; ++i) acc[i] += wt * (static_cast<uint32_t>(a[i]) + b[i]);
+  }
+  for (int32_t i = 0; i < n; ++i) out[e0 + i] = static_cast<S>(sum.Of(acc[i]));
+}
+
 template <class S>
 [[gnu::always_inline]] inline void FilterRun(const S* const* lines, const GaussKernel& k, int32_t count, S* out) {
   const int32_t half = static_cast<int32_t>(k.taps.size() / 2);
   const uint32_t* taps = reinterpret_cast<const uint32_t*>(k.taps.data());
-  const uint32_t sum = k.sum;
-  alignas(64) uint32_t acc[kSpan];
-  for (int32_t e0 = 0; e0 < count; e0 += kSpan) {
-    const int32_t n = std::min(kSpan, count - e0);
-    const S* c = lines[half] + e0;
-    const uint32_t w = taps[half];
-    for (int32_t i = 0; i < n; ++i) acc[i] = w * c[i];
-    for (int32_t t = 0; t < half; ++t) {
-      const S* a = lines[t] + e0;
-      const S* b = lines[2 * half - t] + e0;
-      const uint32_t wt = taps[t];
-      for (int32_t i = 0; i < n; ++i) acc[i] += wt * (static_cast<uint32_t>(a[i]) + b[i]);
-    }
-    for (int32_t i = 0; i < n; ++i) out[e0 + i] = static_cast<S>(acc[i] / sum);
-  }
+  const Divisor sum(k.sum);
+  int32_t e0 = 0;
+  for (; e0 + kBlock <= count; e0 += kBlock) FilterBlock<S, true>(lines, taps, half, sum, e0, kBlock, out);
+  if (e0 < count) FilterBlock<S, false>(lines, taps, half, sum, e0, count - e0, out);
 }
 
 template <class S>
@@ -173,25 +193,27 @@ std::vector<uint8_t> SeenValues(const Raster& mask, const Rect& rect) {
 // One direction from `from` into `to`. Pixel (x, y) of the rect is at
 // (x - fx, y - fy) in `from` and (x - tx, y - ty) in `to`; along rows when
 // horizontal, else along columns. Lines end at the rect.
+//
+// Only the pixels of `work` (within rect) are filtered.
 template <class S>
 void Pass(const Raster& from, int32_t fx, int32_t fy, Raster& to, int32_t tx, int32_t ty, const Rect& rect,
-          const Raster& mask, bool horizontal, const MaskedBlur::Kernels& k) {
+          const Rect& work, const Raster& mask, bool horizontal, const MaskedBlur::Kernels& k) {
   const int32_t channels = from.Channels();
   const int32_t lineStart = horizontal ? rect.left : rect.top;
   const int32_t lineEnd = (horizontal ? rect.right : rect.bottom) - 1;
   const bool avx2 = UseAvx2();
-  const Rect maskRect = rect.Intersect(mask.Bounds());
-  const int64_t rowWork = int64_t{rect.Width()} * channels * 16;
-  ParallelFor(rect.Height(), LineGrain(rowWork), [&](int32_t begin, int32_t end) {
-    std::vector<uint32_t> index(static_cast<std::size_t>(rect.Width()));
+  const Rect maskRect = work.Intersect(mask.Bounds());
+  const int64_t rowWork = int64_t{work.Width()} * channels * 16;
+  ParallelFor(work.Height(), LineGrain(rowWork), [&](int32_t begin, int32_t end) {
+    std::vector<uint32_t> index(static_cast<std::size_t>(work.Width()));
     std::vector<const S*> lines;
-    for (int32_t y = rect.top + begin; y < rect.top + end; ++y) {
+    for (int32_t y = work.top + begin; y < work.top + end; ++y) {
       // The kernel index of every pixel of the row, 0 for none.
       std::fill(index.begin(), index.end(), 0u);
       if (y >= maskRect.top && y < maskRect.bottom) {
         const S* m = mask.RowAs<S>(y);
         for (int32_t x = maskRect.left; x < maskRect.right; ++x)
-          index[x - rect.left] = k.indexOf[std::min(static_cast<uint32_t>(m[x]), static_cast<uint32_t>(Depth<S>::L))];
+          index[x - work.left] = k.indexOf[std::min(static_cast<uint32_t>(m[x]), static_cast<uint32_t>(Depth<S>::L))];
       }
       const S* src = from.RowAs<S>(y - fy);
       S* dst = to.RowAs<S>(y - ty);
@@ -211,10 +233,10 @@ void Pass(const Raster& from, int32_t fx, int32_t fy, Raster& to, int32_t tx, in
           out(x)[c] = static_cast<S>(acc / g.sum);
         }
       };
-      for (int32_t x0 = rect.left; x0 < rect.right;) {
-        const uint32_t n = index[x0 - rect.left];
+      for (int32_t x0 = work.left; x0 < work.right;) {
+        const uint32_t n = index[x0 - work.left];
         int32_t x1 = x0 + 1;
-        while (x1 < rect.right && index[x1 - rect.left] == n) ++x1;
+        while (x1 < work.right && index[x1 - work.left] == n) ++x1;
         const GaussKernel* g = n == 0 ? nullptr : k.kernels[n].get();
         if (g == nullptr || g->sum == 0) {
           std::copy(at(src, x0), at(src, x1), out(x0));
@@ -254,11 +276,17 @@ MaskedBlur::MaskedBlur() = default;
 MaskedBlur::~MaskedBlur() = default;
 
 void MaskedBlur::Blur(Raster& raster, const Rect& rect, const Raster& mask, float rx, float ry) {
+  Blur(raster, rect, mask, rx, ry, rect);
+}
+
+void MaskedBlur::Blur(Raster& raster, const Rect& rect, const Raster& mask, float rx, float ry, const Rect& needed) {
   if (mask.Channels() != 1 || mask.BytesPerSample() != raster.BytesPerSample())
     throw std::invalid_argument("blur mask: one channel of the raster's depth");
   const Rect area = rect.Intersect(raster.Bounds());
   if (area.Empty() || raster.Base() == nullptr || raster.Channels() < 1) return;
   if (raster.BytesPerSample() != 1 && raster.BytesPerSample() != 2) return;
+  const Rect out = needed.Intersect(area);
+  if (out.Empty()) return;
   rx = std::min(rx, static_cast<float>(area.Width()));
   ry = std::min(ry, static_cast<float>(area.Height()));
   if (!(rx > 0) && !(ry > 0)) return;
@@ -268,20 +296,31 @@ void MaskedBlur::Blur(Raster& raster, const Rect& rect, const Raster& mask, floa
     temp_ = MakeRaster(area.Width(), area.Height(), raster.Channels(), raster.BytesPerSample());
   Raster* temp = temp_.get();
   WithDepth(raster.Is16Bit(), [&]<class S>() {
-    const std::vector<uint8_t> seen = SeenValues<S>(mask, area);
-    if (rx > 0) {
-      Prepare<S>(rx, x_);
-      BuildSeen(seen, x_);
-      Pass<S>(raster, 0, 0, *temp, area.left, area.top, area, mask, true, x_);
-    } else {
-      temp->CopyRect(raster, area, 0, 0);
-    }
+    // The columns' kernels first: the rows the column pass reads are the
+    // needed ones and as many above and below as its longest kernel
+    // reaches.
+    Rect rows = out;
     if (ry > 0) {
       Prepare<S>(ry, y_);
+      int32_t reach = 0;
+      const std::vector<uint8_t> seen = SeenValues<S>(mask, out);
       BuildSeen(seen, y_);
-      Pass<S>(*temp, area.left, area.top, raster, 0, 0, area, mask, false, y_);
+      for (std::size_t m = 1; m < seen.size(); ++m)
+        if (seen[m] != 0) reach = std::max(reach, static_cast<int32_t>(y_.kernels[y_.indexOf[m]]->taps.size() / 2));
+      rows = Rect{out.top - reach, out.left, out.bottom + reach, out.right}.Intersect(area);
+    }
+    const Rect local{rows.top - area.top, rows.left - area.left, rows.bottom - area.top, rows.right - area.left};
+    if (rx > 0) {
+      Prepare<S>(rx, x_);
+      BuildSeen(SeenValues<S>(mask, rows), x_);
+      Pass<S>(raster, 0, 0, *temp, area.left, area.top, area, rows, mask, true, x_);
     } else {
-      raster.CopyRect(*temp, {0, 0, area.Height(), area.Width()}, area.left, area.top);
+      temp->CopyRect(raster, rows, local.left, local.top);
+    }
+    if (ry > 0) {
+      Pass<S>(*temp, area.left, area.top, raster, 0, 0, area, out, mask, false, y_);
+    } else {
+      raster.CopyRect(*temp, local, rows.left, rows.top);
     }
   });
 }

@@ -37,6 +37,12 @@ class MaskedBlur {
   // mask of another depth or with more than one channel. Kernels are kept
   // per direction until the limited radius or the depth changes.
   void Blur(Raster& raster, const Rect& rect, const Raster& mask, float rx, float ry);
+  // The same blur with only the samples of `needed` (within rect) filtered,
+  // the rest of the rect left as it is: lines still end at the rect and the
+  // radii are still limited by it, so those samples are the ones the whole
+  // blur gives. A band renders its margins for the blur to read from, but
+  // only its output part needs filtering.
+  void Blur(Raster& raster, const Rect& rect, const Raster& mask, float rx, float ry, const Rect& needed);
 
   // The kernels of one direction: for each mask value its kernel index,
   // for each index the radius its kernel is built from and the kernel.

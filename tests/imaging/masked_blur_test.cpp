@@ -120,6 +120,41 @@ TEST(MaskedGaussian, MatchesTheSeparableEnginesMaskedBlur) {
   fx::SetThreadCount(0);
 }
 
+// A band's output part filtered alone: inside it the samples of the whole
+// blur (lines still end at the rect, the radius still limited by it), the
+// rest of the rect and raster as they were.
+TEST(MaskedGaussian, NeededPartGivesTheWholeBlursSamples) {
+  struct Part {
+    float rx, ry;
+    Rect rect, needed;
+  };
+  const Part parts[] = {
+      {30.0f, 40.0f, {0, 0, 60, 50}, {20, 0, 36, 50}},   // a band between margins
+      {30.0f, 40.0f, {4, 2, 60, 50}, {0, 0, 9, 50}},     // the top band, cut by the rect
+      {12.0f, 0.0f, {0, 0, 60, 50}, {50, 10, 70, 30}},   // rows only, past the bottom
+      {0.0f, 25.0f, {0, 0, 60, 50}, {10, 5, 11, 45}},    // columns only, one row
+      {8.0f, 8.0f, {0, 0, 60, 50}, {0, 0, 60, 50}},      // all of it
+  };
+  for (const bool is16Bit : {false, true})
+    for (const Part& p : parts) {
+      const RasterRef image = Random(50, 60, 4, is16Bit, 21, is16Bit ? 32768 : 255);
+      const RasterRef mask = SmoothMask(50, 60, is16Bit, 4);
+      const RasterRef whole = Reference(*image, p.rect, *mask, p.rx, p.ry);
+      RasterRef got = Copy(*image);
+      fx::MaskedBlur blur;
+      blur.Blur(*got, p.rect, *mask, p.rx, p.ry, p.needed);
+      const Rect inside = p.needed.Intersect(p.rect);
+      const int32_t bytes = image->BytesPerSample() * 4;
+      int32_t wrong = 0;
+      for (int32_t y = 0; y < 60; ++y)
+        for (int32_t x = 0; x < 50; ++x) {
+          const fx::Raster& want = inside.Contains(x, y) ? *whole : *image;
+          wrong += std::memcmp(got->RowAs<uint8_t>(y) + x * bytes, want.RowAs<uint8_t>(y) + x * bytes, bytes) != 0;
+        }
+      EXPECT_EQ(wrong, 0) << is16Bit << " needed " << p.needed.top << "," << p.needed.left;
+    }
+}
+
 // Every 8-bit sample against every 8-bit mask value, and a dense sweep of
 // 16-bit ones, through the vector and the plain loops.
 TEST(MaskedGaussian, EveryInstructionSetAgreesOverTheSampleRange) {
