@@ -14,6 +14,7 @@
 #include "effects/param_groups.h"
 #include "effects/selection_matte.h"
 #include "framework/host_services.h"
+#include "imaging/masked_blur.h"
 #include "imaging/quad_warp.h"
 #include "imaging/raster.h"
 #include "imaging/separable_blur.h"
@@ -102,7 +103,8 @@ class DepthOfField final : public Effect {
       return;
     }
     Configure(blur_, info);
-    blur_.BlurMasked(d, area, *mask);
+    const Margins m = Reach(info);
+    masked_.Blur(d, area, *mask, blur_.RadiusX(), blur_.RadiusY(), OutputPart(info, TileOrigin(info, m.x, m.y)));
   }
 
  private:
@@ -160,6 +162,7 @@ class DepthOfField final : public Effect {
   }
 
   SeparableBlur blur_;
+  MaskedBlur masked_;
   SelectionMatte matte_;
   TextureCache depth_;
 };

@@ -4,6 +4,8 @@
 
 #include "framework/effect.h"
 #include "framework/parameter.h"
+#include "imaging/quad_warp.h"
+#include "imaging/rect.h"
 #include "imaging/separable_blur.h"
 
 namespace fx::effects {
@@ -21,6 +23,17 @@ inline void ConfigureBlur(SeparableBlur& blur, const RenderInfo& info, int32_t m
   blur.SetMode(mode);
   blur.SetPasses(info.reserved2);
   blur.SetRadii(static_cast<float>(HorizontalBlurPixels(info, x)), static_cast<float>(VerticalBlurPixels(info, y)));
+}
+
+// The part of the render area the host takes from the destination: the
+// output rectangle placed with the tile's whole-image origin (TileOrigin with
+// the effect's margins); the whole area when the two do not meet. A band's
+// margins are only read by the blurs, never shown.
+inline Rect OutputPart(const RenderInfo& info, Origin origin) {
+  const Rect& o = info.outputRect;
+  const Rect part =
+      Rect{o.top - origin.y, o.left - origin.x, o.bottom - origin.y, o.right - origin.x}.Intersect(info.area);
+  return part.Empty() ? info.area : part;
 }
 
 // A horizontal and a vertical blur with a gang: while ganged the vertical

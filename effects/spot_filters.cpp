@@ -10,10 +10,12 @@
 #include "effects/catalogue.h"
 #include "effects/colour_ops.h"
 #include "effects/diffusion_common.h"
+#include "effects/focus_common.h"
 #include "effects/grad_family.h"
 #include "effects/grad_stage.h"
 #include "effects/param_groups.h"
 #include "imaging/masks.h"
+#include "imaging/masked_blur.h"
 #include "imaging/parallel.h"
 #include "imaging/pixel.h"
 #include "imaging/raster.h"
@@ -136,7 +138,7 @@ class CenterSpot final : public Effect {
     }
     if (!Blurs()) return;
     Configure(blur_, info);
-    blur_.BlurMasked(d, area, mask);
+    masked_.Blur(d, area, mask, blur_.RadiusX(), blur_.RadiusY(), OutputPart(info, TileOrigin(info, m.x, m.y)));
   }
 
  private:
@@ -157,6 +159,7 @@ class CenterSpot final : public Effect {
   }
 
   SeparableBlur blur_;
+  MaskedBlur masked_;
   SpotMaskCache spot_;
 };
 
@@ -410,7 +413,7 @@ class SplitField final : public Effect {
     }
     if (!Blurs()) return;
     Configure(blur_, info);
-    blur_.BlurMasked(d, area, mask);
+    masked_.Blur(d, area, mask, blur_.RadiusX(), blur_.RadiusY(), OutputPart(info, TileOrigin(info, m.x, m.y)));
   }
 
  private:
@@ -439,6 +442,7 @@ class SplitField final : public Effect {
   }
 
   SeparableBlur blur_;
+  MaskedBlur masked_;
   SplitMaskCache split_;
 };
 

@@ -6,11 +6,13 @@
 #include "effects/catalogue.h"
 #include "effects/colour_ops.h"
 #include "effects/diffusion_common.h"
+#include "effects/focus_common.h"
 #include "effects/grad_family.h"
 #include "effects/grad_stage.h"
 #include "effects/param_groups.h"
 #include "effects/spot_filters.h"
 #include "framework/host_services.h"
+#include "imaging/masked_blur.h"
 #include "imaging/parallel.h"
 #include "imaging/pixel.h"
 #include "imaging/quad_warp.h"
@@ -166,7 +168,7 @@ class Vignette final : public Effect {
     }
     if (Blurs()) {
       Configure(blur_, info);
-      blur_.BlurMasked(d, area, mask);
+      masked_.Blur(d, area, mask, blur_.RadiusX(), blur_.RadiusY(), OutputPart(info, TileOrigin(info, m.x, m.y)));
     }
     const double a = Percent(kOpacity);
     if (a != 0) WithDepth(d.Is16Bit(), [&]<class S>() { Colour<S>(mask, d, area, a); });
@@ -231,6 +233,7 @@ class Vignette final : public Effect {
   }
 
   SeparableBlur blur_;
+  MaskedBlur masked_;
   TextureCache shapes_[2];
   ShapeMaskCache masks_;
 };
