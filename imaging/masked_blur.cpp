@@ -25,35 +25,6 @@
 
 namespace fx {
 
-std::unique_ptr<GaussKernel> BuildGaussKernel(int32_t n, float r) {
-  auto k = std::make_unique<GaussKernel>();
-  const float h = r * 0.5f;
-  const float s = static_cast<float>(n) + (std::ceil(h) - h);
-  k->s = s;
-  if (!(s > 0) || !std::isfinite(s)) {
-    k->taps = {1};
-    k->sum = 1;
-    return k;
-  }
-  const int32_t whole = static_cast<int32_t>(std::floor(s));
-  const float sigma = s * 0.31830987f;
-  const double a = 1.0 / (static_cast<double>(sigma) * 2.5066283095076434735);
-  const double twoSigmaSquared = 2.0 * static_cast<double>(sigma) * static_cast<double>(sigma);
-  // A weight is capped so that a one-tap kernel of a tiny s (whose single
-  // weight cancels out) keeps its products within 32 bits.
-  const auto weight = [&](float t) {
-    const double v = a * std::exp(-static_cast<double>(t) * static_cast<double>(t) / twoSigmaSquared) * 65535 + 0.5;
-    return static_cast<int32_t>(v >= 0 ? std::min(v, 131071.0) : 0.0);
-  };
-  k->taps.assign(2 * static_cast<std::size_t>(whole) + 1, 0);
-  for (int32_t i = 0; i < whole; ++i) k->taps[i] = k->taps[2 * whole - i] = weight(s - static_cast<float>(i));
-  k->taps[whole] = weight(s - static_cast<float>(whole));
-  uint64_t sum = 0;
-  for (int32_t t : k->taps) sum += static_cast<uint32_t>(t);
-  k->sum = static_cast<uint32_t>(std::min<uint64_t>(sum, std::numeric_limits<uint32_t>::max()));
-  return k;
-}
-
 namespace {
 
 std::atomic<int32_t> instructionLimit{1};

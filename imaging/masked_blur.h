@@ -60,11 +60,6 @@ class MaskedBlur {
   RasterRef temp_;
 };
 
-// The integer Gaussian of index n for radius r: 2 floor(s) + 1 symmetric
-// taps, s = n + ceil(r / 2) - r / 2, weights A exp(-t^2 / 2 sigma^2) x 65535
-// rounded, capped at 131071.
-std::unique_ptr<GaussKernel> BuildGaussKernel(int32_t n, float r);
-
 // For tests: the most the masked blur may use of the processor's vector
 // instructions (0 the baseline set, 1 AVX2, the default); every level gives
 // the same samples.

@@ -773,42 +773,11 @@ void AlongColumns(Raster& raster, const Rect& rect, int32_t runs, const Op& op, 
 
 // ------------------------------------------------------------------ kernels
 
-// Kernel weights: A * exp(-t^2 / (2 sigma^2)) * 65535 rounded, with s, t and
-// sigma in single precision as the radius is, A and the exponential in
-// double. A weight is capped at 131071 so that a one-tap kernel of a tiny s
-// (whose single weight cancels out) keeps its products within 32 bits.
-std::unique_ptr<GaussKernel> BuildKernel(int32_t n, float r) {
-  auto k = std::make_unique<GaussKernel>();
-  const float h = r * 0.5f;
-  const float s = static_cast<float>(n) + (std::ceil(h) - h);
-  k->s = s;
-  if (!(s > 0) || !std::isfinite(s)) {
-    k->taps = {1};
-    k->sum = 1;
-    return k;
-  }
-  const int32_t whole = static_cast<int32_t>(std::floor(s));
-  const float sigma = s * 0.31830987f;
-  const double a = 1.0 / (static_cast<double>(sigma) * 2.5066283095076434735);
-  const double twoSigmaSquared = 2.0 * static_cast<double>(sigma) * static_cast<double>(sigma);
-  const auto weight = [&](float t) {
-    const double v = a * std::exp(-static_cast<double>(t) * static_cast<double>(t) / twoSigmaSquared) * 65535 + 0.5;
-    return static_cast<int32_t>(v >= 0 ? std::min(v, 131071.0) : 0.0);
-  };
-  k->taps.assign(2 * static_cast<std::size_t>(whole) + 1, 0);
-  for (int32_t i = 0; i < whole; ++i) k->taps[i] = k->taps[2 * whole - i] = weight(s - static_cast<float>(i));
-  k->taps[whole] = weight(s - static_cast<float>(whole));
-  uint64_t sum = 0;
-  for (int32_t t : k->taps) sum += static_cast<uint32_t>(t);
-  k->sum = static_cast<uint32_t>(std::min<uint64_t>(sum, std::numeric_limits<uint32_t>::max()));
-  return k;
-}
-
 // The kernel of slot n, built from (n, r) when the slot is empty.
 const GaussKernel& KernelAt(std::vector<std::unique_ptr<GaussKernel>>& cache, int32_t n, float r) {
   const std::size_t slot = static_cast<std::size_t>(std::max(0, n));
   if (slot >= cache.size()) cache.resize(slot + 1);
-  if (!cache[slot]) cache[slot] = BuildKernel(n, r);
+  if (!cache[slot]) cache[slot] = BuildGaussKernel(n, r);
   return *cache[slot];
 }
 
@@ -874,7 +843,7 @@ void BuildMaskedKernels(const Raster& mask, const Rect& rect, float radius, Mask
   for (uint32_t m = 1; m < seen.size(); ++m) {
     if (seen[m] == 0) continue;
     const std::size_t n = MaskedSlot<S>(m, radius);
-    if (!slots.kernels[n]) slots.kernels[n] = BuildKernel(static_cast<int32_t>(n), slots.radiusOf[n]);
+    if (!slots.kernels[n]) slots.kernels[n] = BuildGaussKernel(static_cast<int32_t>(n), slots.radiusOf[n]);
   }
 }
 
@@ -1065,6 +1034,37 @@ void SeparableBlur::BlurMasked(Raster& raster, const Rect& rect, const Raster& m
       raster.CopyRect(*temp, {0, 0, area.Height(), area.Width()}, area.left, area.top);
     }
   });
+}
+
+// Kernel weights: A * exp(-t^2 / (2 sigma^2)) * 65535 rounded, with s, t and
+// sigma in single precision as the radius is, A and the exponential in
+// double. A weight is capped at 131071 so that a one-tap kernel of a tiny s
+// (whose single weight cancels out) keeps its products within 32 bits.
+std::unique_ptr<GaussKernel> BuildGaussKernel(int32_t n, float r) {
+  auto k = std::make_unique<GaussKernel>();
+  const float h = r * 0.5f;
+  const float s = static_cast<float>(n) + (std::ceil(h) - h);
+  k->s = s;
+  if (!(s > 0) || !std::isfinite(s)) {
+    k->taps = {1};
+    k->sum = 1;
+    return k;
+  }
+  const int32_t whole = static_cast<int32_t>(std::floor(s));
+  const float sigma = s * 0.31830987f;
+  const double a = 1.0 / (static_cast<double>(sigma) * 2.5066283095076434735);
+  const double twoSigmaSquared = 2.0 * static_cast<double>(sigma) * static_cast<double>(sigma);
+  const auto weight = [&](float t) {
+    const double v = a * std::exp(-static_cast<double>(t) * static_cast<double>(t) / twoSigmaSquared) * 65535 + 0.5;
+    return static_cast<int32_t>(v >= 0 ? std::min(v, 131071.0) : 0.0);
+  };
+  k->taps.assign(2 * static_cast<std::size_t>(whole) + 1, 0);
+  for (int32_t i = 0; i < whole; ++i) k->taps[i] = k->taps[2 * whole - i] = weight(s - static_cast<float>(i));
+  k->taps[whole] = weight(s - static_cast<float>(whole));
+  uint64_t sum = 0;
+  for (int32_t t : k->taps) sum += static_cast<uint32_t>(t);
+  k->sum = static_cast<uint32_t>(std::min<uint64_t>(sum, std::numeric_limits<uint32_t>::max()));
+  return k;
 }
 
 }  // namespace fx

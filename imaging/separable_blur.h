@@ -21,6 +21,11 @@ struct GaussKernel {
   float s = 0;
 };
 
+// The integer Gaussian of index n for radius r: 2 floor(s) + 1 symmetric
+// taps, s = n + ceil(r / 2) - r / 2, weights A exp(-t^2 / 2 sigma^2) x 65535
+// rounded, capped at 131071.
+std::unique_ptr<GaussKernel> BuildGaussKernel(int32_t n, float r);
+
 class SeparableBlur {
  public:
   enum Mode : int32_t { kBox = 0, kGaussian = 1 };
