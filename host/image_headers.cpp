@@ -155,6 +155,26 @@ std::string CheckDpx(std::ifstream& in, int64_t size, bool bigEndian, const Size
   return {};
 }
 
+// ---- PNG -------------------------------------------------------------------
+//
+// A chunk's buffer is allocated at the length its header declares before
+// its bytes are read, so every chunk must fit in the file.
+
+std::string CheckPng(std::ifstream& in, int64_t size) {
+  for (int64_t at = 8; at + 8 <= size;) {
+    uint8_t header[8];
+    in.seekg(at);
+    if (!in.read(reinterpret_cast<char*>(header), 8)) return {};
+    const int64_t length = Be32(header);
+    const std::string type(reinterpret_cast<const char*>(header + 4), 4);
+    if (length > size - at - 12)
+      return "PNG chunk \"" + type + "\" declares " + std::to_string(length) + " bytes, more than the file holds";
+    if (type == "IEND") break;
+    at += 12 + length;
+  }
+  return {};
+}
+
 }  // namespace
 
 std::string CheckImageHeader(const std::string& path, const SizeCheck& checkSize) {
@@ -166,6 +186,7 @@ std::string CheckImageHeader(const std::string& path, const SizeCheck& checkSize
   in.seekg(8);
   if (magic[0] == 0x76 && magic[1] == 0x2f && magic[2] == 0x31 && magic[3] == 0x01)
     return CheckExr(in, size, Le32(magic + 4), checkSize);
+  if (magic[0] == 0x89 && magic[1] == 'P' && magic[2] == 'N' && magic[3] == 'G') return CheckPng(in, size);
   if (magic[0] == 'S' && magic[1] == 'D' && magic[2] == 'P' && magic[3] == 'X') return CheckDpx(in, size, true, checkSize);
   if (magic[0] == 'X' && magic[1] == 'P' && magic[2] == 'D' && magic[3] == 'S') return CheckDpx(in, size, false, checkSize);
   return {};

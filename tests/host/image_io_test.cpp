@@ -918,6 +918,26 @@ TEST_F(ImageIoTest, ExrHeaderClaimingMoreThanTheFileIsRefused) {
   EXPECT_NE(error.find("offset table"), std::string::npos) << error;
 }
 
+// A PNG chunk declaring more bytes than the file holds is refused before the
+// decoder allocates its buffer; a chunk that ends exactly at the file's end
+// still reads.
+TEST_F(ImageIoTest, PngChunkClaimingMoreThanTheFileIsRefused) {
+  const Document doc = Ramp(6, 4, 8);
+  EXPECT_EQ(WriteAndRead(doc, "fine.png").width, 6);
+  const std::vector<uint8_t> fine = LoadBytes(Path("fine.png"));
+  ASSERT_GT(fine.size(), 33u);
+  // After the signature and IHDR, a text chunk claiming 1.2 GB.
+  std::vector<uint8_t> bomb(fine.begin(), fine.begin() + 33);
+  const uint8_t chunk[] = {0x49, 0x00, 0x00, 0x00, 'i', 'T', 'X', 't'};
+  bomb.insert(bomb.end(), std::begin(chunk), std::end(chunk));
+  bomb.resize(bomb.size() + 64, 0);
+  SaveBytes(Path("bomb.png"), bomb);
+  Document read;
+  std::string error;
+  EXPECT_FALSE(ReadImage(Path("bomb.png"), read, error));
+  EXPECT_NE(error.find("PNG chunk \"iTXt\" declares"), std::string::npos) << error;
+}
+
 // A DPX file declaring more user data than it holds is refused before the
 // decoder reserves the block; the file itself reads.
 TEST_F(ImageIoTest, DpxUserDataClaimingMoreThanTheFileIsRefused) {
