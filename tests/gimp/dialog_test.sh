@@ -41,14 +41,30 @@ xvfb=$!
 for _ in $(seq 100); do [ -s "$root/display" ] && break; sleep 0.1; done
 [ -s "$root/display" ] || fail "Xvfb did not start: $(cat "$root/xvfb.log")"
 export DISPLAY=":$(head -1 "$root/display")"
+# The server takes connections once a client can ask it something.
+for _ in $(seq 100); do xprop -root >/dev/null 2>&1 && break; sleep 0.1; done
 
 cat >"$root/open.scm" <<EOF
 (let* ((img (car (file-png-load RUN-NONINTERACTIVE "$root/in.png" "$root/in.png"))))
   (gimp-display-new img)
   (gimp-image-clean-all img))
 EOF
-GIMP2_DIRECTORY="$root/profile" gimp --no-splash -d -f -b "(load \"$root/open.scm\")" >"$root/gimp.log" 2>&1 &
-editor=$!
+# On a loaded machine the editor has been seen to find no display at its
+# first start: it is started again then, at most three times.
+for attempt in 1 2 3; do
+  GIMP2_DIRECTORY="$root/profile" gimp --no-splash -d -f -b "(load \"$root/open.scm\")" >"$root/gimp.log" 2>&1 &
+  editor=$!
+  # A start without a display ends within moments.
+  for _ in $(seq 15); do
+    kill -0 "$editor" 2>/dev/null || break
+    sleep 0.2
+  done
+  grep -q "Cannot open display" "$root/gimp.log" || break
+  echo "the editor found no display (attempt $attempt); starting it again"
+  kill "$editor" 2>/dev/null
+  wait "$editor" 2>/dev/null
+  sleep 1
+done
 
 # The first window whose name matches, waited for up to $2 seconds.
 wait_for() {
