@@ -175,6 +175,19 @@ std::string CheckPng(std::ifstream& in, int64_t size) {
   return {};
 }
 
+// ---- GIF -------------------------------------------------------------------
+//
+// The decoder allocates the logical screen whole when it opens the file.
+
+std::string CheckGif(std::ifstream& in, const SizeCheck& checkSize) {
+  uint8_t screen[4];
+  in.seekg(6);
+  if (!in.read(reinterpret_cast<char*>(screen), 4)) return "damaged GIF header";
+  const uint32_t width = uint32_t{screen[0]} | uint32_t{screen[1]} << 8;
+  const uint32_t height = uint32_t{screen[2]} | uint32_t{screen[3]} << 8;
+  return checkSize(width, height);
+}
+
 }  // namespace
 
 std::string CheckImageHeader(const std::string& path, const SizeCheck& checkSize) {
@@ -186,6 +199,7 @@ std::string CheckImageHeader(const std::string& path, const SizeCheck& checkSize
   in.seekg(8);
   if (magic[0] == 0x76 && magic[1] == 0x2f && magic[2] == 0x31 && magic[3] == 0x01)
     return CheckExr(in, size, Le32(magic + 4), checkSize);
+  if (magic[0] == 'G' && magic[1] == 'I' && magic[2] == 'F' && magic[3] == '8') return CheckGif(in, checkSize);
   if (magic[0] == 0x89 && magic[1] == 'P' && magic[2] == 'N' && magic[3] == 'G') return CheckPng(in, size);
   if (magic[0] == 'S' && magic[1] == 'D' && magic[2] == 'P' && magic[3] == 'X') return CheckDpx(in, size, true, checkSize);
   if (magic[0] == 'X' && magic[1] == 'P' && magic[2] == 'D' && magic[3] == 'S') return CheckDpx(in, size, false, checkSize);

@@ -18,7 +18,7 @@ namespace standin {
 // allowed, else the reason.
 using SizeCheck = std::function<std::string(uint64_t width, uint64_t height)>;
 
-// Empty when the file is not of a checked format (OpenEXR, DPX, PNG) or its
+// Empty when the file is not of a checked format (OpenEXR, DPX, PNG, GIF) or its
 // header is sound; else the reason it is refused ("damaged EXR header", ...).
 std::string CheckImageHeader(const std::string& path, const SizeCheck& checkSize);
 

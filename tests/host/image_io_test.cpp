@@ -938,6 +938,21 @@ TEST_F(ImageIoTest, PngChunkClaimingMoreThanTheFileIsRefused) {
   EXPECT_NE(error.find("PNG chunk \"iTXt\" declares"), std::string::npos) << error;
 }
 
+// A GIF whose logical screen is beyond the size limit is refused from its
+// header: the decoder allocates the screen whole on opening.
+TEST_F(ImageIoTest, GifScreenBeyondTheLimitIsRefused) {
+  const Document doc = Ramp(6, 4, 8);
+  EXPECT_EQ(WriteAndRead(doc, "fine.gif").width, 6);
+  std::vector<uint8_t> bytes = LoadBytes(Path("fine.gif"));
+  ASSERT_GT(bytes.size(), 10u);
+  for (std::size_t i = 6; i < 10; ++i) bytes[i] = 0xff;
+  SaveBytes(Path("screen.gif"), bytes);
+  Document read;
+  std::string error;
+  EXPECT_FALSE(ReadImage(Path("screen.gif"), read, error));
+  EXPECT_NE(error.find("exceeds the limit"), std::string::npos) << error;
+}
+
 // A DPX file declaring more user data than it holds is refused before the
 // decoder reserves the block; the file itself reads.
 TEST_F(ImageIoTest, DpxUserDataClaimingMoreThanTheFileIsRefused) {
