@@ -199,7 +199,8 @@ std::string CheckImageHeader(const std::string& path, const SizeCheck& checkSize
   in.seekg(8);
   if (magic[0] == 0x76 && magic[1] == 0x2f && magic[2] == 0x31 && magic[3] == 0x01)
     return CheckExr(in, size, Le32(magic + 4), checkSize);
-  if (magic[0] == 'G' && magic[1] == 'I' && magic[2] == 'F' && magic[3] == '8') return CheckGif(in, checkSize);
+  // "GIF" and any version: the decoder does not look further.
+  if (magic[0] == 'G' && magic[1] == 'I' && magic[2] == 'F') return CheckGif(in, checkSize);
   if (magic[0] == 0x89 && magic[1] == 'P' && magic[2] == 'N' && magic[3] == 'G') return CheckPng(in, size);
   if (magic[0] == 'S' && magic[1] == 'D' && magic[2] == 'P' && magic[3] == 'X') return CheckDpx(in, size, true, checkSize);
   if (magic[0] == 'X' && magic[1] == 'P' && magic[2] == 'D' && magic[3] == 'S') return CheckDpx(in, size, false, checkSize);
