@@ -120,10 +120,10 @@ std::string FormatOfExtension(const std::string& path) {
 // almost any bytes for theirs and size what they allocate from them.
 std::unique_ptr<OIIO::ImageInput> OpenInput(const std::string& path, const OIIO::ImageSpec& config, std::string& why) {
   const std::string named = FormatOfExtension(path);
-  OIIO::ImageSpec spec;
+  OIIO::ImageSpec layout;
   if (!named.empty()) {
     if (auto in = OIIO::ImageInput::create(named, false, &config)) {
-      if (in->open(path, spec, config)) return in;
+      if (in->open(path, layout, config)) return in;
       why = in->geterror();
     }
   }
@@ -139,7 +139,7 @@ std::unique_ptr<OIIO::ImageInput> OpenInput(const std::string& path, const OIIO:
       continue;
     auto in = OIIO::ImageInput::create(format, false, &config);
     if (!in || !in->valid_file(path)) continue;
-    if (in->open(path, spec, config)) return in;
+    if (in->open(path, layout, config)) return in;
     why = in->geterror();
     return nullptr;
   }
@@ -160,36 +160,36 @@ bool ReadImageImpl(const std::string& path, Document& out, std::string& error, s
   std::string why;
   auto in = OpenInput(path, config, why);
   if (!in) return Fail(error, path, why);
-  const OIIO::ImageSpec& spec = in->spec();
-  if (spec.depth > 1 || spec.deep) return Fail(error, path, "volume and deep images are not supported");
-  if (const std::string reason = checkSize(static_cast<uint64_t>(std::max(spec.width, 0)),
-                                           static_cast<uint64_t>(std::max(spec.height, 0)));
+  const OIIO::ImageSpec& layout = in->spec();
+  if (layout.depth > 1 || layout.deep) return Fail(error, path, "volume and deep images are not supported");
+  if (const std::string reason = checkSize(static_cast<uint64_t>(std::max(layout.width, 0)),
+                                           static_cast<uint64_t>(std::max(layout.height, 0)));
       !reason.empty())
     return Fail(error, path, reason);
-  if (spec.width < 0 || spec.height < 0 || spec.nchannels < 1 || spec.nchannels > 64)
-    return Fail(error, path, "image with " + std::to_string(spec.nchannels) + " channels is not supported");
+  if (layout.width < 0 || layout.height < 0 || layout.nchannels < 1 || layout.nchannels > 64)
+    return Fail(error, path, "image with " + std::to_string(layout.nchannels) + " channels is not supported");
 
   // Colour channels: grey (one, or one before alpha) or the first three.
-  const int alphaChannel = spec.alpha_channel >= 0 && spec.alpha_channel < spec.nchannels ? spec.alpha_channel
-                           : spec.nchannels == 2 || spec.nchannels == 4                 ? spec.nchannels - 1
+  const int alphaChannel = layout.alpha_channel >= 0 && layout.alpha_channel < layout.nchannels ? layout.alpha_channel
+                           : layout.nchannels == 2 || layout.nchannels == 4                 ? layout.nchannels - 1
                                                                                         : -1;
-  const int colourChannels = spec.nchannels - (alphaChannel >= 0 ? 1 : 0);
+  const int colourChannels = layout.nchannels - (alphaChannel >= 0 ? 1 : 0);
   const bool grey = colourChannels < 3;
-  const bool isFloat = spec.format.basetype == OIIO::TypeDesc::FLOAT ||
-                       spec.format.basetype == OIIO::TypeDesc::HALF || spec.format.basetype == OIIO::TypeDesc::DOUBLE;
-  const int bits = spec.get_int_attribute("oiio:BitsPerSample", static_cast<int>(spec.format.size() * 8));
-  const int depth = !isFloat && bits <= 8 && spec.format.size() == 1 ? 8 : 16;
+  const bool isFloat = layout.format.basetype == OIIO::TypeDesc::FLOAT ||
+                       layout.format.basetype == OIIO::TypeDesc::HALF || layout.format.basetype == OIIO::TypeDesc::DOUBLE;
+  const int bits = layout.get_int_attribute("oiio:BitsPerSample", static_cast<int>(layout.format.size() * 8));
+  const int depth = !isFloat && bits <= 8 && layout.format.size() == 1 ? 8 : 16;
 
-  const std::size_t pixels = static_cast<std::size_t>(spec.width) * static_cast<std::size_t>(spec.height);
-  const std::size_t nch = static_cast<std::size_t>(spec.nchannels);
+  const std::size_t pixels = static_cast<std::size_t>(layout.width) * static_cast<std::size_t>(layout.height);
+  const std::size_t nch = static_cast<std::size_t>(layout.nchannels);
   // The file is decoded a block of rows at a time into a small buffer, so
   // that only the document itself is ever held whole.
-  const std::size_t rowSamples = static_cast<std::size_t>(std::max(spec.width, 1)) * nch;
+  const std::size_t rowSamples = static_cast<std::size_t>(std::max(layout.width, 1)) * nch;
   // Tiled files are read a row of tiles (or several) at a time.
-  const bool tiled = spec.tile_width > 0;
-  const std::size_t tileRows = tiled ? static_cast<std::size_t>(std::max(spec.tile_height, 1)) : 1;
+  const bool tiled = layout.tile_width > 0;
+  const std::size_t tileRows = tiled ? static_cast<std::size_t>(std::max(layout.tile_height, 1)) : 1;
   const int32_t blockRows = static_cast<int32_t>(std::clamp<std::size_t>(
-      std::max<std::size_t>(kBlockBytes / (rowSamples * 4) / tileRows, 1) * tileRows, 1, std::max(spec.height, 1)));
+      std::max<std::size_t>(kBlockBytes / (rowSamples * 4) / tileRows, 1) * tileRows, 1, std::max(layout.height, 1)));
   const std::size_t n = rowSamples * static_cast<std::size_t>(blockRows);
   Document doc;
   std::vector<uint16_t> ints;
@@ -200,8 +200,8 @@ bool ReadImageImpl(const std::string& path, Document& out, std::string& error, s
     // The samples are reserved here and filled block by block, so that a
     // header claiming a large image whose data is missing costs address
     // space, not memory.
-    doc.width = spec.width;
-    doc.height = spec.height;
+    doc.width = layout.width;
+    doc.height = layout.height;
     doc.depth = depth;
     doc.samples.reserve(pixels * 3);
     if (alphaChannel >= 0) doc.alpha.reserve(pixels);
@@ -212,12 +212,12 @@ bool ReadImageImpl(const std::string& path, Document& out, std::string& error, s
     if (!isFloat && depth == 8) bytes.resize(n);
   } catch (const std::bad_alloc&) {
     return Fail(error, path,
-                "not enough memory for an image of " + std::to_string(spec.width) + " x " +
-                    std::to_string(spec.height) + " pixels");
+                "not enough memory for an image of " + std::to_string(layout.width) + " x " +
+                    std::to_string(layout.height) + " pixels");
   }
   // Stored zero as white: the one photometric the samples must be turned
   // over for to mean what they show.
-  const bool whiteIsZero = !isFloat && spec.get_int_attribute("tiff:PhotometricInterpretation", -1) == 0;
+  const bool whiteIsZero = !isFloat && layout.get_int_attribute("tiff:PhotometricInterpretation", -1) == 0;
   std::size_t clipped = 0;
   const auto sample = [&](std::size_t i) -> uint16_t {
     if (isFloat) {
@@ -231,23 +231,23 @@ bool ReadImageImpl(const std::string& path, Document& out, std::string& error, s
     return depth == 8 ? ints[i] : FileToDocument16(ints[i]);
   };
   int colour[3] = {0, 0, 0};
-  for (int c = 0, k = 0; c < spec.nchannels && k < 3; ++c)
+  for (int c = 0, k = 0; c < layout.nchannels && k < 3; ++c)
     if (c != alphaChannel) colour[k++] = c;
   if (grey) colour[1] = colour[2] = colour[0];
-  for (int32_t top = 0; top < spec.height; top += blockRows) {
-    const int32_t rows = std::min(blockRows, spec.height - top);
-    const int32_t y0 = spec.y + top, y1 = y0 + rows;
+  for (int32_t top = 0; top < layout.height; top += blockRows) {
+    const int32_t rows = std::min(blockRows, layout.height - top);
+    const int32_t y0 = layout.y + top, y1 = y0 + rows;
     // Scanlines are read as stored and converted here: the library's
     // converting read goes through a 64 MB buffer whatever the block size.
     // Files with a format per channel keep the converting read.
     const auto read = [&](OIIO::TypeDesc type, void* data) {
       if (tiled)
-        return in->read_tiles(0, 0, spec.x, spec.x + spec.width, y0, y1, spec.z, spec.z + std::max(spec.depth, 1), 0,
-                              spec.nchannels, type, data);
-      if (!spec.channelformats.empty()) return in->read_scanlines(0, 0, y0, y1, 0, 0, spec.nchannels, type, data);
-      native.resize(static_cast<std::size_t>(spec.scanline_bytes(true)) * static_cast<std::size_t>(rows));
-      return in->read_native_scanlines(0, 0, y0, y1, 0, 0, spec.nchannels, native.data()) &&
-             OIIO::convert_image(spec.nchannels, spec.width, rows, 1, native.data(), spec.format, OIIO::AutoStride,
+        return in->read_tiles(0, 0, layout.x, layout.x + layout.width, y0, y1, layout.z, layout.z + std::max(layout.depth, 1), 0,
+                              layout.nchannels, type, data);
+      if (!layout.channelformats.empty()) return in->read_scanlines(0, 0, y0, y1, 0, 0, layout.nchannels, type, data);
+      native.resize(static_cast<std::size_t>(layout.scanline_bytes(true)) * static_cast<std::size_t>(rows));
+      return in->read_native_scanlines(0, 0, y0, y1, 0, 0, layout.nchannels, native.data()) &&
+             OIIO::convert_image(layout.nchannels, layout.width, rows, 1, native.data(), layout.format, OIIO::AutoStride,
                                  OIIO::AutoStride, OIIO::AutoStride, data, type, OIIO::AutoStride, OIIO::AutoStride,
                                  OIIO::AutoStride);
     };
@@ -264,13 +264,13 @@ bool ReadImageImpl(const std::string& path, Document& out, std::string& error, s
     // Warnings the decoder raised about damaged data count as a failure: a
     // picture padded with grey must not pass for the photograph.
     if (const std::string more = in->geterror(); !more.empty()) return Fail(error, path, more);
-    const std::size_t count = static_cast<std::size_t>(spec.width) * static_cast<std::size_t>(rows);
+    const std::size_t count = static_cast<std::size_t>(layout.width) * static_cast<std::size_t>(rows);
     if (whiteIsZero) {
       const uint16_t full = depth == 8 ? 255 : 65535;
       for (std::size_t i = 0; i < count * nch; ++i)
         if (static_cast<int>(i % nch) != alphaChannel) ints[i] = full - ints[i];
     }
-    const std::size_t first = static_cast<std::size_t>(top) * static_cast<std::size_t>(spec.width);
+    const std::size_t first = static_cast<std::size_t>(top) * static_cast<std::size_t>(layout.width);
     doc.samples.resize((first + count) * 3);
     if (alphaChannel >= 0) doc.alpha.resize(first + count);
     for (std::size_t q = 0; q < count; ++q) {
@@ -286,7 +286,7 @@ bool ReadImageImpl(const std::string& path, Document& out, std::string& error, s
     warning = path + ": " + std::to_string(clipped) + " float samples outside 0..1 were clipped";
   doc.grey = grey;
   auto metadata = std::make_shared<ImageMetadata>();
-  for (const OIIO::ParamValue& p : spec.extra_attribs)
+  for (const OIIO::ParamValue& p : layout.extra_attribs)
     if (KeptAttribute(p.name().string())) metadata->attributes.push_back(p);
   doc.metadata = std::move(metadata);
   out = std::move(doc);
@@ -325,23 +325,23 @@ bool WriteImageImpl(const std::string& path, const Document& doc, std::string& e
   const OIIO::TypeDesc type = FloatOnly(format)                                 ? OIIO::TypeDesc::FLOAT
                               : doc.depth == 16 && !EightBitOnly(format)       ? OIIO::TypeDesc::UINT16
                                                                                : OIIO::TypeDesc::UINT8;
-  OIIO::ImageSpec spec(doc.width, doc.height, nch, type);
-  spec.channelnames.clear();
+  OIIO::ImageSpec layout(doc.width, doc.height, nch, type);
+  layout.channelnames.clear();
   if (grey) {
-    spec.channelnames.push_back("Y");
+    layout.channelnames.push_back("Y");
   } else {
-    for (const char* name : {"R", "G", "B"}) spec.channelnames.push_back(name);
+    for (const char* name : {"R", "G", "B"}) layout.channelnames.push_back(name);
   }
-  if (alpha) spec.channelnames.push_back("A");
-  spec.alpha_channel = alpha ? nch - 1 : -1;
+  if (alpha) layout.channelnames.push_back("A");
+  layout.alpha_channel = alpha ? nch - 1 : -1;
   if (doc.metadata)
-    for (const OIIO::ParamValue& p : doc.metadata->attributes) spec.extra_attribs.add_or_replace(p);
-  spec.attribute("oiio:UnassociatedAlpha", 1);
+    for (const OIIO::ParamValue& p : doc.metadata->attributes) layout.extra_attribs.add_or_replace(p);
+  layout.attribute("oiio:UnassociatedAlpha", 1);
   const int quality = std::clamp(options.quality, 1, 100);
   if (format == "jpeg" || format == "webp" || format == "jpeg2000" || format == "heif")
-    spec.attribute("Compression", format + ":" + std::to_string(quality));
-  spec.attribute("CompressionQuality", quality);
-  if (format == "tiff") spec.attribute("Compression", "zip");
+    layout.attribute("Compression", format + ":" + std::to_string(quality));
+  layout.attribute("CompressionQuality", quality);
+  if (format == "tiff") layout.attribute("Compression", "zip");
 
   const auto full = static_cast<uint16_t>(doc.FullScale());
   const auto value = [&](std::size_t p, int c) -> uint16_t {
@@ -386,7 +386,7 @@ bool WriteImageImpl(const std::string& path, const Document& doc, std::string& e
   const void* data = type == OIIO::TypeDesc::FLOAT    ? static_cast<const void*>(floats.data())
                      : type == OIIO::TypeDesc::UINT16 ? static_cast<const void*>(words.data())
                                                       : static_cast<const void*>(bytes.data());
-  bool ok = out->open(path, spec);
+  bool ok = out->open(path, layout);
   for (int32_t top = 0; ok && top < doc.height; top += blockRows) {
     const int32_t rows = std::min(blockRows, doc.height - top);
     fill(top, rows);
@@ -394,7 +394,7 @@ bool WriteImageImpl(const std::string& path, const Document& doc, std::string& e
   }
   ok = out->close() && ok;
   std::string reason = ok ? std::string() : out->geterror();
-  if (ok && format == "png") ok = AddPngExif(path, spec, reason);
+  if (ok && format == "png") ok = AddPngExif(path, layout, reason);
   if (!ok) {
     // A half-written file must not pass for a picture.
     std::remove(path.c_str());
